@@ -1,0 +1,15 @@
+// The report on standard output: writing its lines, and the gain line's arithmetic.
+#pragma once
+
+#include <cstddef>
+
+// printf to standard output, flushed at once so that each line appears as its pass ends and a
+// failed write is noticed. False when the line could not be written.
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+bool say(const char* fmt, ...);
+
+// The gain line: the pinned pass's gain over the default-affinity pass in percent, or "n/a"
+// when the default pass took no measurable time. Both times in seconds.
+void gain_line(char* out, std::size_t size, float t_default, float t_first);

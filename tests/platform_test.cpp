@@ -1,0 +1,75 @@
+// The platform layer: the tick counter, starting a thread, and restricting a thread to
+// processors. Affinity tests run in a thread of their own so that the test runner's main thread
+// keeps its affinity.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/platform.h"
+#include "tests/cpu.h"
+
+namespace {
+
+TEST(TickMs, CountsMilliseconds) {
+  std::uint32_t start = tick_ms();
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::uint32_t elapsed = tick_ms() - start;
+  // At least the sleep, less a coarse tick; the upper bound only rules out a wrong unit.
+  EXPECT_GE(elapsed, 170u);
+  EXPECT_LT(elapsed, 60000u);
+}
+
+std::atomic<bool> started{false};
+std::atomic<bool> release{false};
+
+unsigned long THREAD_CALL wait_for_release(void*) {
+  started.store(true);
+  while (!release.load()) {
+    std::this_thread::yield();
+  }
+  return 0;
+}
+
+TEST(StartThread, ReturnsWhileTheThreadRuns) {
+  ASSERT_TRUE(start_thread(wait_for_release));
+  // start_thread has returned although the thread cannot end before release is set.
+  while (!started.load()) {
+    std::this_thread::yield();
+  }
+  release.store(true);
+}
+
+TEST(RestrictCurrentThread, PinsToTheGivenProcessor) {
+  if ((thread_affinity() & 3u) != 3u) {
+    GTEST_SKIP() << "processors 0 and 1 are not both available";
+  }
+  std::thread([] {
+    for (int cpu : {0, 1}) {
+      std::uint64_t mask = std::uint64_t{1} << cpu;
+      ASSERT_TRUE(restrict_current_thread(mask)) << "mask " << mask;
+      EXPECT_EQ(thread_affinity(), mask);
+      for (int i = 0; i < 100; ++i) {
+        ASSERT_EQ(current_processor(), cpu);
+        std::this_thread::yield();
+      }
+    }
+  }).join();
+}
+
+TEST(RestrictCurrentThread, ImpossibleMaskChangesNothing) {
+  int count = processor_count();
+  std::thread([count] {
+    std::uint64_t before = thread_affinity();
+    EXPECT_FALSE(restrict_current_thread(0)) << "empty mask";
+    EXPECT_EQ(thread_affinity(), before);
+    if (count < 64) {
+      std::uint64_t beyond = std::uint64_t{1} << count;
+      EXPECT_FALSE(restrict_current_thread(beyond)) << "processor " << count;
+      EXPECT_EQ(thread_affinity(), before);
+    }
+  }).join();
+}
+
+}  // namespace
