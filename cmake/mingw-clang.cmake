@@ -14,5 +14,5 @@ list(SORT gcc_dirs COMPARE NATURAL ORDER DESCENDING)
 list(GET gcc_dirs 0 gcc_dir)
 set(CMAKE_CXX_FLAGS_INIT
     "-isystem ${gcc_dir}/include/c++ -isystem ${gcc_dir}/include/c++/${triple}")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-L${gcc_dir} -pthread")
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-fuse-ld=lld -L${gcc_dir} -pthread")
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
