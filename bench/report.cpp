@@ -1,4 +1,4 @@
-// The report's output and its one computed figure, the gain.
+// The report's output, the warnings, and the report's one computed figure, the gain.
 #include "bench/report.h"
 
 #include <cstdarg>
@@ -10,6 +10,11 @@ bool say(const char* fmt, ...) {
   int written = std::vprintf(fmt, args);
   va_end(args);
   return written >= 0 && std::fflush(stdout) == 0 && !std::ferror(stdout);
+}
+
+void warn(const char* line) {
+  // Standard error is unbuffered: one fputs is one write.
+  std::fputs(line, stderr);
 }
 
 void gain_line(char* out, std::size_t size, float t_default, float t_first) {

@@ -79,13 +79,20 @@ case $case_name in
       expect_one_line "$err" '17 to 30'
     done
     ;;
-  pinned-elsewhere)
-    # Only processor 0 may be used: the load thread cannot have processor 1, the report is
-    # still complete and the run succeeds.
-    prog=(taskset -c 0 "${prog[@]}")
+  load-not-pinned | main-not-pinned)
+    # Only one of processors 0 and 1 may be used: the thread that wants the other says so on
+    # stderr, the report is still complete and the run succeeds.
+    if [ "$case_name" = load-not-pinned ]; then
+      allowed=0 said='load thread not pinned' unsaid='main thread'
+    else
+      allowed=1 said='main thread not pinned' unsaid='load thread'
+    fi
+    prog=(taskset -c "$allowed" "${prog[@]}")
     run 17
     expect_status 0
     expect_report 17 131072
+    expect_one_line "$err" "^affinity_gain: warning: $said"
+    grep -q "$unsaid" "$err" && fail "stderr warns about the $unsaid"
     ;;
   full)
     # The report cannot be written: the run fails at once instead of claiming success.
