@@ -1,6 +1,7 @@
 // The driver's set-up: the command line, the buffer size and the two buffers.
 #include "bench/driver.h"
 
+#include <cstring>
 #include <new>
 
 #include "bench/pass.h"
@@ -50,15 +51,16 @@ void set_buflog(std::int32_t lg) {
 }
 
 void fill_buffer(unsigned char* buf, std::size_t size) {
-  // Each byte is a hash of its index: words at different offsets differ, so a pass's sum
-  // depends on which offsets it reads; the low bit keeps every byte non-zero; and the loop
-  // vectorises, so even 1 GiB fills quickly.
-  for (std::size_t i = 0; i < size; ++i) {
-    std::uint32_t h = static_cast<std::uint32_t>(i) * 2654435761u;
+  // Each 4-byte word is a hash of its index, so words at different offsets differ and a pass's
+  // sum depends on which offsets it reads; setting the low bit of every byte keeps each byte
+  // non-zero. A word at a time keeps even two 1 GiB buffers quick to fill.
+  for (std::size_t i = 0; i + 4 <= size; i += 4) {
+    std::uint32_t h = static_cast<std::uint32_t>(i / 4) * 2654435761u;
     h ^= h >> 16;
     h *= 0x85EBCA6Bu;
     h ^= h >> 13;
-    buf[i] = static_cast<unsigned char>(h >> 24 | 1u);
+    h |= 0x01010101u;
+    std::memcpy(buf + i, &h, sizeof h);
   }
 }
 
