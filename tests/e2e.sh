@@ -57,8 +57,8 @@ expect_one_line() {  # file pattern
 
 case $case_name in
   report)
-    # The whole run; its process ends right after the gain line although the load thread
-    # never finishes a loop of its own.
+    # The whole run. The load thread never stops by itself, yet the process must end right
+    # after the gain line; a process that waited for it would hang until the timeout.
     run 17
     expect_status 0
     expect_report 17 131072

@@ -33,6 +33,8 @@ unsigned long THREAD_CALL wait_for_release(void*) {
 }
 
 TEST(StartThread, ReturnsWhileTheThreadRuns) {
+  started.store(false);
+  release.store(false);
   ASSERT_TRUE(start_thread(wait_for_release));
   // start_thread has returned although the thread cannot end before release is set.
   while (!started.load()) {
