@@ -34,7 +34,6 @@ void set_buflog(std::int32_t lg);
 bool setup_buffers();
 
 // Writes size bytes (a multiple of 4) of a fixed, deterministic pattern in which no byte is
-// zero. A buffer that
-// was never written is not real memory: the kernel backs every page of it with one shared page
-// of zeros, and reading it is not well defined.
+// zero. A buffer that was never written is not real memory: the kernel backs every page of it
+// with one shared page of zeros, and reading it is not well defined.
 void fill_buffer(unsigned char* buf, std::size_t size);
