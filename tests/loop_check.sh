@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # loop_check.sh OBJDUMP PROGRAM: the compiled step loop (the loops inside pass_sum) holds no
-# call, no store and no locked or atomic instruction: the program times exactly the reads and
-# the arithmetic. A check of the code the compiler made, not of its speed.
+# call, no store and no locked or atomic instruction, and closes with the step count counted
+# down rather than an extra counter and compare: the program times exactly the reads and the
+# arithmetic. A check of the code the compiler made, not of its speed.
 set -u
 objdump=$1
 prog=$2
@@ -39,6 +40,12 @@ echo "$loop"
 grep -q 'imul.*0xbebcda3' <<<"$loop" || { echo "FAIL: the loop does not run the generator"; exit 1; }
 
 status=0
+# The step count is the only loop counter: the loop closes with a decrement (or a subtraction)
+# and a conditional jump, not with a separate up-counter and a compare.
+if grep -Eq $'\t(cmp|test) ' <<<"$loop"; then
+  echo "FAIL: the loop compares a counter instead of counting it down"
+  status=1
+fi
 while IFS=$'\t' read -r _ insn; do
   op=${insn%% *}
   operands=${insn#"$op"}
