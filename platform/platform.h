@@ -1,9 +1,12 @@
 // Operating-system services the benchmark needs: a millisecond tick counter, starting the load
-// thread, and restricting the calling thread to a set of logical processors. Each operating
-// system has its own source file; this header names no type of any of them.
+// thread, and restricting the calling thread to a set of logical processors; and for the sweep,
+// the processors the process may use, how two of them are related, and facts for its record. Each
+// operating system has its own source file; this header names no type of any of them.
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // The thread procedure's calling convention must match the one the operating system calls it
 // with, so that it is handed over without a cast.
@@ -29,3 +32,38 @@ bool start_thread(thread_proc proc);
 // processor n). The mask must lie within the processors the process may use; otherwise nothing
 // changes. True when the thread now runs only on processors in mask.
 bool restrict_current_thread(std::uint64_t mask);
+
+// --- Services the sweep needs besides the above.
+
+// The logical processors the process may use, in ascending order: on Linux the affinity the
+// process started with (taskset, a cpuset or the whole machine), on Windows the process
+// affinity mask. Empty when they cannot be read.
+std::vector<int> allowed_processors();
+
+// Gives the calling thread back every processor in allowed_processors(), undoing
+// restrict_current_thread. True when it took effect.
+bool unrestrict_current_thread();
+
+// How two logical processors are related: what the two threads on them share.
+enum class cpu_relation {
+  unknown,        // the topology could not be read
+  same,           // one logical processor
+  smt_siblings,   // two hardware threads of one core
+  shared_llc,     // two cores that share the last-level cache
+  separate_llc,   // two cores of one package, each with its own last-level cache
+  other_package,  // two packages (sockets)
+};
+// The relation of processors a and b, same whenever a == b (not negative) without reading
+// anything. On Linux from sysfs; on Windows from the processor information of group 0, so only
+// for processors 0 to 63. unknown also where a or b is no processor of the machine.
+cpu_relation processor_relation(int a, int b);
+
+// The processor's model name, as the operating system reports it ("" when unknown).
+std::string cpu_model();
+
+// The operating system's name, version and machine, for the record of a result
+// ("Linux 6.1.0-18-amd64 x86_64", "Windows 10.0.19045"); at least "Linux" or "Windows".
+std::string os_name();
+
+// True when standard error is a terminal (progress is shown only there).
+bool stderr_is_terminal();

@@ -1,12 +1,19 @@
 // Platform services on Linux: CLOCK_MONOTONIC for the tick counter, a detached POSIX thread for
-// the load thread, and thread affinity through pthread_setaffinity_np.
+// the load thread, thread affinity through pthread_setaffinity_np, and the processor topology,
+// model and system name from sysfs, /proc/cpuinfo and uname.
+#include <dirent.h>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/utsname.h>
 #include <time.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <fstream>
 #include <new>
 
 #include "platform/platform.h"
+#include "platform/sysfs.h"
 
 namespace {
 
@@ -31,7 +38,152 @@ void* run(void* arg) {
   return nullptr;
 }
 
+// The first line of a file without its trailing blanks (sysfs ends every value with a newline).
+// False when the file cannot be read.
+bool read_line(const std::string& path, std::string* line) {
+  std::ifstream in(path);
+  if (!std::getline(in, *line)) {
+    return false;
+  }
+  line->erase(line->find_last_not_of(" \t\r\n") + 1);
+  return true;
+}
+
+// Reads the decimal number at text[*pos], advancing *pos past it. The digit limit keeps any
+// value far from overflow; no processor number or cache level comes near it.
+bool parse_number(const std::string& text, std::size_t* pos, int* value) {
+  std::size_t start = *pos;
+  int n = 0;
+  while (*pos < text.size() && text[*pos] >= '0' && text[*pos] <= '9') {
+    if (*pos - start == 7) {
+      return false;
+    }
+    n = n * 10 + (text[*pos] - '0');
+    ++*pos;
+  }
+  *value = n;
+  return *pos > start;
+}
+
+// The whole of text as one non-negative number.
+bool parse_int(const std::string& text, int* value) {
+  std::size_t pos = 0;
+  return parse_number(text, &pos, value) && pos == text.size();
+}
+
+bool read_int(const std::string& path, int* value) {
+  std::string line;
+  return read_line(path, &line) && parse_int(line, value);
+}
+
+// Sets *found to whether cpu is in a kernel CPU list such as "0-3,8-11" (numbers and inclusive
+// ranges, comma-separated; empty for none). False when the list is malformed.
+bool in_cpu_list(const std::string& list, int cpu, bool* found) {
+  *found = false;
+  if (list.empty()) {
+    return true;
+  }
+  std::size_t pos = 0;
+  for (;;) {
+    int first = 0;
+    if (!parse_number(list, &pos, &first)) {
+      return false;
+    }
+    int last = first;
+    if (pos < list.size() && list[pos] == '-') {
+      ++pos;
+      if (!parse_number(list, &pos, &last) || last < first) {
+        return false;
+      }
+    }
+    if (first <= cpu && cpu <= last) {
+      *found = true;
+    }
+    if (pos == list.size()) {
+      return true;
+    }
+    if (list[pos] != ',') {
+      return false;
+    }
+    ++pos;
+  }
+}
+
+// The shared_cpu_list of the last-level cache of the processor in cpu_dir: among its
+// cache/index* directories, the one of the highest level that holds data (an instruction cache
+// never holds the buffers). False when the caches cannot be read.
+bool llc_cpus(const std::string& cpu_dir, std::string* shared) {
+  std::string cache_dir = cpu_dir + "/cache";
+  DIR* dir = opendir(cache_dir.c_str());
+  if (dir == nullptr) {
+    return false;
+  }
+  std::vector<int> indices;
+  while (dirent* entry = readdir(dir)) {
+    std::string name = entry->d_name;
+    int index = 0;
+    if (name.compare(0, 5, "index") == 0 && parse_int(name.substr(5), &index)) {
+      indices.push_back(index);
+    }
+  }
+  closedir(dir);
+  // In index order, so that the choice does not depend on the order readdir gives.
+  std::sort(indices.begin(), indices.end());
+  int best_level = 0;
+  std::string best;
+  for (int index : indices) {
+    std::string path = cache_dir + "/index" + std::to_string(index);
+    int level = 0;
+    std::string type;
+    if (!read_int(path + "/level", &level) || !read_line(path + "/type", &type)) {
+      return false;
+    }
+    if (type != "Instruction" && level > best_level) {
+      best_level = level;
+      best = path;
+    }
+  }
+  return best_level > 0 && read_line(best + "/shared_cpu_list", shared);
+}
+
 }  // namespace
+
+cpu_relation sysfs_relation(const std::string& root, int a, int b) {
+  if (a < 0 || b < 0) {
+    return cpu_relation::unknown;
+  }
+  if (a == b) {
+    return cpu_relation::same;
+  }
+  std::string dir_a = root + "/cpu" + std::to_string(a);
+  std::string dir_b = root + "/cpu" + std::to_string(b);
+  // Compared as text: some kernels give -1 where the firmware names no package.
+  std::string package_a;
+  std::string package_b;
+  if (!read_line(dir_a + "/topology/physical_package_id", &package_a) ||
+      !read_line(dir_b + "/topology/physical_package_id", &package_b) || package_a.empty()) {
+    return cpu_relation::unknown;
+  }
+  if (package_a != package_b) {
+    return cpu_relation::other_package;
+  }
+  // Kernels since 5.7 also call the SMT siblings core_cpus; the older name may be gone one day.
+  std::string siblings;
+  bool found = false;
+  if (!(read_line(dir_a + "/topology/thread_siblings_list", &siblings) ||
+        read_line(dir_a + "/topology/core_cpus_list", &siblings)) ||
+      !in_cpu_list(siblings, b, &found)) {
+    return cpu_relation::unknown;
+  }
+  if (found) {
+    return cpu_relation::smt_siblings;
+  }
+  std::string shared;
+  if (!llc_cpus(dir_a, &shared) || !in_cpu_list(shared, b, &found)) {
+    return cpu_relation::unknown;
+  }
+  return found ? cpu_relation::shared_llc : cpu_relation::separate_llc;
+}
 
 std::uint32_t tick_ms() {
   timespec now;
@@ -70,4 +222,57 @@ bool restrict_current_thread(std::uint64_t mask) {
     return false;
   }
   return pthread_setaffinity_np(pthread_self(), sizeof set, &set) == 0;
+}
+
+std::vector<int> allowed_processors() {
+  std::vector<int> cpus;
+  for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu) {
+    if (CPU_ISSET(cpu, &allowed)) {
+      cpus.push_back(cpu);
+    }
+  }
+  return cpus;
+}
+
+bool unrestrict_current_thread() {
+  if (CPU_COUNT(&allowed) == 0) {
+    return false;
+  }
+  return pthread_setaffinity_np(pthread_self(), sizeof allowed, &allowed) == 0;
+}
+
+cpu_relation processor_relation(int a, int b) {
+  return sysfs_relation("/sys/devices/system/cpu", a, b);
+}
+
+std::string cpu_model() {
+  std::ifstream in("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(in, line)) {
+    // "model name\t: AMD EPYC 7B13 64-Core Processor"; not every architecture has the line.
+    if (line.compare(0, 10, "model name") == 0) {
+      std::size_t colon = line.find(':');
+      if (colon == std::string::npos) {
+        return "";
+      }
+      std::size_t start = line.find_first_not_of(" \t", colon + 1);
+      if (start == std::string::npos) {
+        return "";
+      }
+      return line.substr(start, line.find_last_not_of(" \t\r") + 1 - start);
+    }
+  }
+  return "";
+}
+
+std::string os_name() {
+  utsname name;
+  if (uname(&name) != 0) {
+    return "Linux";
+  }
+  return std::string(name.sysname) + " " + name.release + " " + name.machine;
+}
+
+bool stderr_is_terminal() {
+  return isatty(STDERR_FILENO) == 1;
 }

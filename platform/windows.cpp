@@ -1,12 +1,49 @@
-// Platform services on Windows: GetTickCount, CreateThread and SetThreadAffinityMask.
+// Platform services on Windows: GetTickCount, CreateThread and SetThreadAffinityMask; the
+// processor topology from GetLogicalProcessorInformationEx, the model name from the registry and
+// the version from ntdll's RtlGetVersion.
+#include <io.h>
 #include <windows.h>
 
+#include <cstdio>
+#include <memory>
+#include <new>
 #include <type_traits>
 
 #include "platform/platform.h"
 
 static_assert(std::is_same<thread_proc, LPTHREAD_START_ROUTINE>::value,
               "thread_proc must be the native thread start routine type");
+
+namespace {
+
+// The process affinity mask, 0 when it cannot be read. It covers the process's processor group
+// only: processors 0 to 63 on any machine this program pins on.
+DWORD_PTR process_mask() {
+  DWORD_PTR process = 0;
+  DWORD_PTR system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+    return 0;
+  }
+  return process;
+}
+
+// Whether processor cpu of group 0 is in a group mask.
+bool holds(const GROUP_AFFINITY& group, int cpu) {
+  return group.Group == 0 && ((group.Mask >> cpu) & 1u) != 0;
+}
+
+// Whether processor cpu of group 0 belongs to a core or package.
+bool holds(const PROCESSOR_RELATIONSHIP& processor, int cpu) {
+  const GROUP_AFFINITY* groups = processor.GroupMask;
+  for (WORD i = 0; i < processor.GroupCount; ++i) {
+    if (holds(groups[i], cpu)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
 
 std::uint32_t tick_ms() {
   return GetTickCount();
@@ -20,4 +57,133 @@ bool start_thread(thread_proc proc) {
 bool restrict_current_thread(std::uint64_t mask) {
   // Fails, changing nothing, when mask is not within the process affinity mask.
   return SetThreadAffinityMask(GetCurrentThread(), static_cast<DWORD_PTR>(mask)) != 0;
+}
+
+std::vector<int> allowed_processors() {
+  std::vector<int> cpus;
+  DWORD_PTR mask = process_mask();
+  for (int cpu = 0; cpu < 64; ++cpu) {
+    if ((mask >> cpu) & 1u) {
+      cpus.push_back(cpu);
+    }
+  }
+  return cpus;
+}
+
+bool unrestrict_current_thread() {
+  DWORD_PTR mask = process_mask();
+  return mask != 0 && SetThreadAffinityMask(GetCurrentThread(), mask) != 0;
+}
+
+cpu_relation processor_relation(int a, int b) {
+  if (a < 0 || b < 0 || a >= 64 || b >= 64) {
+    return cpu_relation::unknown;
+  }
+  if (a == b) {
+    return cpu_relation::same;
+  }
+  DWORD size = 0;
+  if (GetLogicalProcessorInformationEx(RelationAll, nullptr, &size) ||
+      GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    return cpu_relation::unknown;
+  }
+  // operator new's alignment suits the records, which hold nothing wider than a pointer.
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
+  if (!buffer ||
+      !GetLogicalProcessorInformationEx(
+          RelationAll, reinterpret_cast<SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX*>(buffer.get()),
+          &size)) {
+    return cpu_relation::unknown;
+  }
+  bool core_a = false;  // a and b each lie in some core: both processors exist
+  bool core_b = false;
+  bool one_core = false;
+  bool package_a = false;
+  bool package_b = false;
+  bool one_package = false;
+  int llc_level = 0;  // the highest data or unified cache that a uses
+  bool llc_shared = false;
+  DWORD offset = 0;
+  while (offset < size) {
+    const auto* info =
+        reinterpret_cast<const SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX*>(buffer.get() + offset);
+    if (info->Size == 0) {
+      return cpu_relation::unknown;  // a broken record would loop forever
+    }
+    offset += info->Size;
+    if (info->Relationship == RelationProcessorCore) {
+      bool has_a = holds(info->Processor, a);
+      bool has_b = holds(info->Processor, b);
+      core_a = core_a || has_a;
+      core_b = core_b || has_b;
+      one_core = one_core || (has_a && has_b);
+    } else if (info->Relationship == RelationProcessorPackage) {
+      bool has_a = holds(info->Processor, a);
+      bool has_b = holds(info->Processor, b);
+      package_a = package_a || has_a;
+      package_b = package_b || has_b;
+      one_package = one_package || (has_a && has_b);
+    } else if (info->Relationship == RelationCache) {
+      const CACHE_RELATIONSHIP& cache = info->Cache;
+      if ((cache.Type == CacheUnified || cache.Type == CacheData) && cache.Level > llc_level &&
+          holds(cache.GroupMask, a)) {
+        llc_level = cache.Level;
+        llc_shared = holds(cache.GroupMask, b);
+      }
+    }
+  }
+  if (!core_a || !core_b || !package_a || !package_b) {
+    return cpu_relation::unknown;
+  }
+  if (!one_package) {
+    return cpu_relation::other_package;
+  }
+  if (one_core) {
+    return cpu_relation::smt_siblings;
+  }
+  if (llc_level == 0) {
+    return cpu_relation::unknown;
+  }
+  return llc_shared ? cpu_relation::shared_llc : cpu_relation::separate_llc;
+}
+
+std::string cpu_model() {
+  char name[256];
+  DWORD size = sizeof name;
+  // RRF_RT_REG_SZ has the value come back with its terminating zero.
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, "HARDWARE\\DESCRIPTION\\System\\CentralProcessor\\0",
+                   "ProcessorNameString", RRF_RT_REG_SZ, nullptr, name, &size) != ERROR_SUCCESS) {
+    return "";
+  }
+  // Some processors pad their name with blanks, on either side.
+  std::string model = name;
+  std::size_t start = model.find_first_not_of(' ');
+  if (start == std::string::npos) {
+    return "";
+  }
+  return model.substr(start, model.find_last_not_of(' ') + 1 - start);
+}
+
+std::string os_name() {
+  // GetVersionEx reports the version the program's manifest claims to know, not the system's;
+  // RtlGetVersion tells the truth but is only reachable through ntdll's export table.
+  typedef LONG(WINAPI * rtl_get_version)(RTL_OSVERSIONINFOW*);
+  HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  FARPROC proc = ntdll != nullptr ? GetProcAddress(ntdll, "RtlGetVersion") : nullptr;
+  if (proc == nullptr) {
+    return "Windows";
+  }
+  // Through void (*)(), the one function pointer type a cast to any other is not warned about.
+  auto get_version = reinterpret_cast<rtl_get_version>(reinterpret_cast<void (*)()>(proc));
+  RTL_OSVERSIONINFOW info = {};
+  info.dwOSVersionInfoSize = sizeof info;
+  if (get_version(&info) != 0) {
+    return "Windows";
+  }
+  return "Windows " + std::to_string(info.dwMajorVersion) + "." +
+         std::to_string(info.dwMinorVersion) + "." + std::to_string(info.dwBuildNumber);
+}
+
+bool stderr_is_terminal() {
+  return _isatty(_fileno(stderr)) != 0;
 }

@@ -1,11 +1,13 @@
-// The platform layer: the tick counter, starting a thread, and restricting a thread to
-// processors. Affinity tests run in a thread of their own so that the test runner's main thread
-// keeps its affinity.
+// The platform layer: the tick counter, starting a thread, restricting a thread to processors
+// and giving them back, and what the sweep reads of the machine. Affinity tests run in a thread
+// of their own so that the test runner's main thread keeps its affinity.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "platform/platform.h"
 #include "tests/cpu.h"
@@ -72,6 +74,66 @@ TEST(RestrictCurrentThread, ImpossibleMaskChangesNothing) {
       EXPECT_EQ(thread_affinity(), before);
     }
   }).join();
+}
+
+// The allowed processors as a mask, first 64 processors, as thread_affinity() gives it.
+std::uint64_t allowed_mask() {
+  std::uint64_t mask = 0;
+  for (int cpu : allowed_processors()) {
+    if (cpu < 64) {
+      mask |= std::uint64_t{1} << cpu;
+    }
+  }
+  return mask;
+}
+
+TEST(AllowedProcessors, AreTheAffinityAtStart) {
+  // The runner's main thread has kept the affinity the process started with.
+  std::vector<int> cpus = allowed_processors();
+  ASSERT_FALSE(cpus.empty());
+  EXPECT_TRUE(std::is_sorted(cpus.begin(), cpus.end()));
+  EXPECT_EQ(allowed_mask(), thread_affinity());
+}
+
+TEST(UnrestrictCurrentThread, GivesEveryAllowedProcessorBack) {
+  if ((thread_affinity() & 3u) != 3u) {
+    GTEST_SKIP() << "processors 0 and 1 are not both available";
+  }
+  std::thread([] {
+    ASSERT_TRUE(restrict_current_thread(1u));
+    ASSERT_EQ(thread_affinity(), 1u);
+    EXPECT_TRUE(unrestrict_current_thread());
+    EXPECT_EQ(thread_affinity(), allowed_mask());
+  }).join();
+}
+
+TEST(ProcessorRelation, OfAProcessorToItselfIsSame) {
+  EXPECT_EQ(processor_relation(0, 0), cpu_relation::same);
+  EXPECT_EQ(processor_relation(-1, -1), cpu_relation::unknown);
+}
+
+TEST(ProcessorRelation, IsSymmetric) {
+  // Whatever this machine's topology, two processors are related alike either way round, and
+  // two different ones are never the same.
+  if (processor_count() < 2) {
+    GTEST_SKIP() << "one logical processor";
+  }
+  EXPECT_EQ(processor_relation(0, 1), processor_relation(1, 0));
+  EXPECT_NE(processor_relation(0, 1), cpu_relation::same);
+}
+
+// An x86 processor names itself, and both systems pass that name on; others may have none.
+#if defined(__x86_64__) || defined(__i386__)
+constexpr bool MODEL_NAMED = true;
+#else
+constexpr bool MODEL_NAMED = false;
+#endif
+
+TEST(MachineFacts, AreNamed) {
+  EXPECT_NE(os_name(), "");
+  if (MODEL_NAMED) {
+    EXPECT_NE(cpu_model(), "");
+  }
 }
 
 }  // namespace
