@@ -1,0 +1,128 @@
+// The sweep's command line: what it accepts, and every refusal, which must name its problem.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "sweep/options.h"
+
+namespace {
+
+std::string parse(std::vector<const char*> args, sweep_options& opts) {
+  args.insert(args.begin(), "affinity_sweep");
+  return parse_options(static_cast<int>(args.size()), args.data(), opts);
+}
+
+TEST(ParseOptions, Defaults) {
+  sweep_options o;
+  ASSERT_EQ(parse({}, o), "");
+  EXPECT_EQ(o.sizes.front(), DEFAULT_FIRST_BUFLOG);
+  EXPECT_EQ(o.sizes.back(), DEFAULT_LAST_BUFLOG);
+  EXPECT_EQ(o.sizes.size(),
+            static_cast<std::size_t>(DEFAULT_LAST_BUFLOG - DEFAULT_FIRST_BUFLOG + 1));
+  EXPECT_EQ(o.rounds, DEFAULT_ROUNDS);
+  EXPECT_EQ(o.steps, DEFAULT_STEPS);
+  EXPECT_EQ(o.probe_cpu, 0);
+  EXPECT_EQ(o.load_cpu, 1);
+  EXPECT_FALSE(o.alone);
+  EXPECT_GE(DEFAULT_ROUNDS, MIN_ROUNDS);
+}
+
+TEST(ParseOptions, Accepts) {
+  sweep_options o;
+  ASSERT_EQ(parse({"--sizes", "17-19,24", "--rounds=6", "--steps", "2147483647", "--probe-cpu", "1",
+                   "--load-cpu=1", "--alone", "--csv", "a.csv", "--json=b.json"},
+                  o),
+            "");
+  EXPECT_EQ(o.sizes, (std::vector<int>{17, 18, 19, 24}));
+  EXPECT_EQ(o.rounds, 6);
+  EXPECT_EQ(o.steps, 2147483647);
+  EXPECT_EQ(o.probe_cpu, 1);
+  EXPECT_EQ(o.load_cpu, 1);
+  EXPECT_TRUE(o.alone);
+  EXPECT_EQ(o.csv, "a.csv");
+  EXPECT_EQ(o.json, "b.json");
+
+  ASSERT_EQ(parse({"--sizes", "30,17"}, o), "");
+  EXPECT_EQ(o.sizes, (std::vector<int>{30, 17}));
+  ASSERT_EQ(parse({"--steps=1", "--help", "--bogus"}, o), "");
+  EXPECT_TRUE(o.help);
+  ASSERT_EQ(parse({"--version"}, o), "");
+  EXPECT_TRUE(o.version);
+}
+
+TEST(ParseOptions, Refusals) {
+  const struct {
+    std::vector<const char*> args;
+    const char* says;  // a part of the one-line message
+  } cases[] = {
+      {{"--bogus"}, "unknown option '--bogus'"},
+      {{"-r", "6"}, "unexpected argument '-r'"},
+      {{"17"}, "unexpected argument '17'"},
+      {{"--"}, "unexpected argument '--'"},
+      {{"--rounds"}, "--rounds needs a value"},
+      {{"--sizes"}, "--sizes needs a value"},
+      {{"--sizes", "16"}, "'16' is not a size"},
+      {{"--sizes", "31"}, "from 17 to 30"},
+      {{"--sizes", "17-31"}, "'17-31'"},
+      {{"--sizes", "24-17"}, "runs backwards"},
+      {{"--sizes", "17,,18"}, "'' is not a size"},
+      {{"--sizes", "17,"}, "'' is not a size"},
+      {{"--sizes", "17-"}, "'17-'"},
+      {{"--sizes", "17-18-19"}, "'17-18-19'"},
+      {{"--sizes", "x"}, "'x'"},
+      {{"--sizes", "17,17"}, "given twice"},
+      {{"--sizes", "17-19,18"}, "given twice"},
+      {{"--rounds", "5"}, "fewer than 6 rounds cannot give a 95 % interval"},
+      {{"--rounds", "0"}, "from 6"},
+      {{"--rounds", "-6"}, "from 6"},
+      {{"--rounds", "6x"}, "from 6"},
+      {{"--rounds", ""}, "from 6"},
+      {{"--steps", "0"}, "from 1 to 2147483647"},
+      {{"--steps", "2147483648"}, "from 1 to 2147483647"},
+      {{"--steps", "99999999999999999999"}, "from 1 to 2147483647"},
+      {{"--steps", "+5"}, "from 1 to 2147483647"},
+      {{"--steps", " 5"}, "from 1 to 2147483647"},
+      {{"--probe-cpu", "x"}, "not a processor number"},
+      {{"--load-cpu", "-1"}, "not a processor number"},
+      {{"--csv", ""}, "--csv: the file name is empty"},
+      {{"--csv=out", "--json", "out"}, "same file"},
+      {{"--alone=yes"}, "--alone takes no value"},
+      {{"--help=1"}, "--help takes no value"},
+  };
+  for (const auto& c : cases) {
+    sweep_options o;
+    std::string shown;
+    for (const char* a : c.args) {
+      shown += std::string("[") + a + "]";
+    }
+    std::string problem = parse(c.args, o);
+    EXPECT_NE(problem, "") << shown;
+    EXPECT_EQ(problem.find('\n'), std::string::npos) << shown;
+    bool found = problem.find(c.says) != std::string::npos;
+    EXPECT_TRUE(found) << shown << " gave: " << problem;
+  }
+}
+
+TEST(CheckProcessors, OnlyThoseTheProcessMayUse) {
+  sweep_options o;
+  const std::vector<int> allowed{0, 2, 3, 64};
+  const struct {
+    int probe, load;
+    const char* says;  // "" when accepted
+  } cases[] = {
+      {0, 2, ""},
+      {3, 3, ""},  // both on one processor is allowed
+      {1, 2, "--probe-cpu: this process may not use logical processor 1"},
+      {0, 1, "--load-cpu: this process may not use logical processor 1"},
+      {0, 64, "--load-cpu: this process may not use logical processor 64"},  // no mask holds it
+  };
+  for (const auto& c : cases) {
+    o.probe_cpu = c.probe;
+    o.load_cpu = c.load;
+    EXPECT_EQ(check_processors(o, allowed), c.says) << c.probe << ", " << c.load;
+  }
+  EXPECT_NE(check_processors(o, {}), "");
+}
+
+}  // namespace
