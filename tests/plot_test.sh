@@ -52,7 +52,7 @@ edit 'd["results"][0].pop("verdict")' >"$dir/noverdict.json"
 png_magic=$(printf '\211PNG\r\n\032\n' | od -An -tx1)
 for out in one.png one.svg overlay.png; do
   case $out in
-    overlay.png) plot "$result" "$dir/variant.json" -o "$dir/$out" --label real variant --title t ;;
+    overlay.png) plot "$result" "$dir/variant.json" -o "$dir/$out" --label real --label variant --title t ;;
     *) plot "$result" -o "$dir/$out" ;;
   esac
   [ "$rc" -eq 0 ] || { fail "$out: exit $rc"; continue; }

@@ -11,7 +11,7 @@ series, so that machines or processor pairs can be compared.
                         [--label TEXT ...] [--title TEXT]
 
 The format follows the suffix of -o. --label names the series, one per file in the order given
-(`--label A B` or `--label A --label B`); without it each series is named after its machine:
+(`--label A --label B`); without it each series is named after its machine:
 processor model, probe and load processors with their relation, and compiler.
 
 Run it with Debian's Python and python3-matplotlib (`apt-get install python3-matplotlib`); no
@@ -27,7 +27,8 @@ import math
 import os
 import sys
 
-PROG = "plot_sweep.py"
+# Its own name as started: plot_sweep.py from the source tree, affinity_sweep_plot when installed.
+PROG = os.path.basename(sys.argv[0]) or "plot_sweep.py"
 VERDICTS = ("pinned faster", "pinned slower", "no clear difference", "not pinned")
 NOT_PINNED = "not pinned"
 FORMATS = (".png", ".svg")
@@ -263,8 +264,9 @@ def parse_args(argv):
                    help="result file of affinity_sweep")
     p.add_argument("-o", dest="out", required=True, metavar="OUT.png|OUT.svg",
                    help="figure to write")
-    p.add_argument("--label", action="append", nargs="+", metavar="TEXT",
-                   help="series names, one per result file in order")
+    # One value per --label, so that a label can never take a result file's place.
+    p.add_argument("--label", action="append", metavar="TEXT",
+                   help="a series name; give one --label per result file, in order")
     p.add_argument("--title", default="Gain from pinning the probe thread while a load thread runs",
                    help="figure title")
     args = p.parse_args(argv)
@@ -272,7 +274,6 @@ def parse_args(argv):
     if args.fmt not in FORMATS:
         p.error(f"-o {args.out}: the name must end in .png or .svg")
     if args.label is not None:
-        args.label = [t for group in args.label for t in group]
         if len(args.label) != len(args.results):
             p.error(f"{len(args.label)} labels for {len(args.results)} result files: "
                     "give one per file")
