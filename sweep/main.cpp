@@ -26,9 +26,14 @@ double seconds_since(clock_type::time_point start) {
   return std::chrono::duration<double>(clock_type::now() - start).count();
 }
 
-int usage_error(const std::string& problem) {
-  std::fprintf(stderr, "affinity_sweep: %s; see affinity_sweep --help\n", problem.c_str());
+// Bad usage: one line, status 2, and nothing measured.
+int refused(const std::string& problem) {
+  std::fprintf(stderr, "affinity_sweep: %s\n", problem.c_str());
   return 2;
+}
+
+int usage_error(const std::string& problem) {
+  return refused(problem + "; see affinity_sweep --help");
 }
 
 int failed(const std::string& what) {
@@ -79,16 +84,16 @@ int main(int argc, char** argv) {
   }
   problem = check_processors(opts, allowed_processors());
   if (!problem.empty()) {
-    return usage_error(problem);
+    return refused(problem);
   }
   // Both files are created before the first pass, so a bad path costs no measuring.
   std::FILE* csv = nullptr;
   std::FILE* json = nullptr;
   if (!opts.csv.empty() && (csv = std::fopen(opts.csv.c_str(), "w")) == nullptr) {
-    return usage_error("cannot create " + opts.csv + ": " + std::strerror(errno));
+    return refused("cannot create " + opts.csv + ": " + std::strerror(errno));
   }
   if (!opts.json.empty() && (json = std::fopen(opts.json.c_str(), "w")) == nullptr) {
-    return usage_error("cannot create " + opts.json + ": " + std::strerror(errno));
+    return refused("cannot create " + opts.json + ": " + std::strerror(errno));
   }
 
   sweep_record record;

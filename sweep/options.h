@@ -11,8 +11,8 @@ constexpr int MIN_ROUNDS = 6;         // fewer cannot give a 95 % interval for t
 constexpr int MAX_ROUNDS = 1000000;
 constexpr int DEFAULT_FIRST_BUFLOG = 17;  // the default sizes: L2-resident up to past the
 constexpr int DEFAULT_LAST_BUFLOG = 26;   // last-level cache, into memory
-constexpr int DEFAULT_ROUNDS = 15;
-constexpr std::int32_t DEFAULT_STEPS = 20000000;
+constexpr int DEFAULT_ROUNDS = 25;
+constexpr std::int32_t DEFAULT_STEPS = 30000000;
 
 struct sweep_options {
   std::vector<int> sizes;  // buflog values, in the order given
