@@ -131,6 +131,18 @@ PY
     expect_status 0
     grep -Eq '^affinity_sweep [0-9]+\.[0-9]+\.[0-9]+$' "$out" || fail "no version"
     ;;
+  interrupted)
+    # Killed halfway, the sweep leaves a CSV with a complete row for every pass it timed.
+    timeout -s INT 3 "${prog[@]}" --sizes 17 --rounds 1000000 --steps 1000000 \
+      --csv "$dir/p.csv" >"$out" 2>"$err"
+    status=$?
+    expect_status 124
+    sed -i 's/\r$//' "$dir/p.csv"
+    rows=$(($(wc -l <"$dir/p.csv") - 1))
+    [ "$rows" -ge 2 ] || fail "only $rows rows after 3 s"
+    grep -Evq '^17,[0-9]+,(default|pinned),[01],1000000,[0-9]+,[01]$' <(tail -n +2 "$dir/p.csv") &&
+      fail "a CSV row is malformed or cut short"
+    ;;
   plot)
     # The plot script on the JSON of a real short sweep.
     run --sizes 17,19 --rounds 6 --steps 100000 --json "$dir/r.json"
