@@ -9,7 +9,7 @@ bool say(const char* fmt, ...) {
   va_start(args, fmt);
   int written = std::vprintf(fmt, args);
   va_end(args);
-  return written >= 0 && std::fflush(stdout) == 0 && !std::ferror(stdout);
+  return written >= 0 && std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
 }
 
 void warn(const char* line) {

@@ -211,7 +211,7 @@ bool restrict_current_thread(std::uint64_t mask) {
   cpu_set_t set;
   CPU_ZERO(&set);
   for (int cpu = 0; cpu < 64; ++cpu) {
-    if ((mask >> cpu) & 1u) {
+    if (((mask >> cpu) & 1u) != 0) {
       if (!CPU_ISSET(cpu, &allowed)) {
         return false;
       }

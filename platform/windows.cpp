@@ -21,7 +21,7 @@ namespace {
 DWORD_PTR process_mask() {
   DWORD_PTR process = 0;
   DWORD_PTR system = 0;
-  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) {
+  if (GetProcessAffinityMask(GetCurrentProcess(), &process, &system) == 0) {
     return 0;
   }
   return process;
@@ -63,7 +63,7 @@ std::vector<int> allowed_processors() {
   std::vector<int> cpus;
   DWORD_PTR mask = process_mask();
   for (int cpu = 0; cpu < 64; ++cpu) {
-    if ((mask >> cpu) & 1u) {
+    if (((mask >> cpu) & 1u) != 0) {
       cpus.push_back(cpu);
     }
   }
@@ -83,16 +83,16 @@ cpu_relation processor_relation(int a, int b) {
     return cpu_relation::same;
   }
   DWORD size = 0;
-  if (GetLogicalProcessorInformationEx(RelationAll, nullptr, &size) ||
+  if (GetLogicalProcessorInformationEx(RelationAll, nullptr, &size) != 0 ||
       GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
     return cpu_relation::unknown;
   }
   // operator new's alignment suits the records, which hold nothing wider than a pointer.
   std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
   if (!buffer ||
-      !GetLogicalProcessorInformationEx(
+      GetLogicalProcessorInformationEx(
           RelationAll, reinterpret_cast<SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX*>(buffer.get()),
-          &size)) {
+          &size) == 0) {
     return cpu_relation::unknown;
   }
   bool core_a = false;  // a and b each lie in some core: both processors exist

@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     std::string text =
         opts.help ? usage_text() : std::string("affinity_sweep ") + AG_VERSION + "\n";
     std::fputs(text.c_str(), stdout);
-    return std::fflush(stdout) == 0 && !std::ferror(stdout) ? 0 : 1;
+    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
   }
   problem = check_processors(opts, allowed_processors());
   if (!problem.empty()) {
@@ -118,8 +118,8 @@ int main(int argc, char** argv) {
     int size_passes = 0;
     size_run run = run_size(m, buflog, [&](const pass_record& p) {
       record.passes.push_back(p);
-      record.pass_seconds += p.ns / 1e9;
-      size_pass_s += p.ns / 1e9;
+      record.pass_seconds += static_cast<double>(p.ns) / 1e9;
+      size_pass_s += static_cast<double>(p.ns) / 1e9;
       ++size_passes;
       if (csv != nullptr && csv_problem.empty() && !csv_row(csv, p)) {
         csv_problem = write_problem(opts.csv);
@@ -138,7 +138,7 @@ int main(int argc, char** argv) {
       status = failed("cannot start the load thread");
       break;
     }
-    record.warmup_seconds += run.warmup_ns / 1e9;
+    record.warmup_seconds += static_cast<double>(run.warmup_ns) / 1e9;
     bool held = run.load_pinned && run.probe_pinned && run.probe_released;
     if (!held) {
       warn_unpinned(run, opts, buflog);

@@ -183,7 +183,8 @@ size_summary summarize(int buflog, const std::vector<pass_record>& passes, bool 
   s.held = held;
   std::vector<double> by_kind[3];
   // A round's default and pinned passes, paired by round number.
-  std::vector<double> default_of, pinned_of;
+  std::vector<double> default_of;
+  std::vector<double> pinned_of;
   int rounds = 0;
   for (const pass_record& p : passes) {
     if (p.buflog == buflog && p.round + 1 > rounds) {

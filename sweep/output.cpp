@@ -71,13 +71,13 @@ std::string number(double value, bool present = true) {
 std::string int_list(const std::vector<int>& values) {
   std::string out = "[";
   for (std::size_t i = 0; i < values.size(); ++i) {
-    out += (i ? ", " : "") + std::to_string(values[i]);
+    out += (i != 0 ? ", " : "") + std::to_string(values[i]);
   }
   return out + "]";
 }
 
 bool flushed(std::FILE* out) {
-  return std::fflush(out) == 0 && !std::ferror(out);
+  return std::fflush(out) == 0 && std::ferror(out) == 0;
 }
 
 // The interval's exact coverage for a sample of n rounds.
@@ -235,7 +235,7 @@ bool write_json(std::FILE* out, const sweep_record& r) {
   for (std::size_t i = 0; i < r.results.size(); ++i) {
     const size_summary& s = r.results[i];
     bool claimed = s.held && s.ci.valid;
-    j += i ? ",\n" : "\n";
+    j += i != 0 ? ",\n" : "\n";
     j += "    {\"buflog\": " + std::to_string(s.buflog) +
          ", \"bytes\": " + std::to_string(std::int64_t{1} << s.buflog) +
          ", \"pinned_held\": " + (s.held ? "true" : "false") +
@@ -252,7 +252,7 @@ bool write_json(std::FILE* out, const sweep_record& r) {
   j += "  \"passes\": [";
   for (std::size_t i = 0; i < r.passes.size(); ++i) {
     const pass_record& p = r.passes[i];
-    j += i ? ",\n" : "\n";
+    j += i != 0 ? ",\n" : "\n";
     j += "    {\"buflog\": " + std::to_string(p.buflog) +
          ", \"round\": " + std::to_string(p.round) + ", \"kind\": " + quoted(kind_name(p.kind)) +
          ", \"position\": " + std::to_string(p.position) +

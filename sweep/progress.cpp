@@ -1,6 +1,7 @@
 // The progress line: one line on the terminal, rewritten in place with a carriage return.
 #include "sweep/progress.h"
 
+#include <cmath>
 #include <cstdio>
 
 #include "platform/platform.h"
@@ -11,7 +12,7 @@ const bool on_terminal = stderr_is_terminal();
 
 // Whole seconds as m:ss.
 void minutes(char* out, std::size_t size, double seconds) {
-  long s = seconds > 0.0 ? static_cast<long>(seconds + 0.5) : 0;
+  long s = seconds > 0.0 ? std::lround(seconds) : 0;
   std::snprintf(out, size, "%ld:%02ld", s / 60, s % 60);
 }
 

@@ -138,7 +138,7 @@ const relation_case CASES[] = {
 
 TEST(SysfsRelation, Cases) {
   std::string pattern = testing::TempDir() + "sysfs_XXXXXX";
-  ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
   fs::path top = pattern;
   int n = 0;
   for (const relation_case& c : CASES) {
