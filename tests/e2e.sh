@@ -9,25 +9,8 @@ out=$(mktemp)
 err=$(mktemp)
 trap 'rm -f "$out" "$err"' EXIT
 
-fail() {
-  echo "FAIL ($case_name): $*"
-  echo "--- stdout"; cat "$out"
-  echo "--- stderr"; cat "$err"
-  exit 1
-}
-
-# Runs the program with the given arguments; a program that hangs after its report (waiting
-# for the load thread, say) is killed and fails.
-run() {
-  timeout 600 "${prog[@]}" "$@" >"$out" 2>"$err"
-  status=$?
-  tr -d '\r' <"$out" >"$out.lf" && mv "$out.lf" "$out"
-  tr -d '\r' <"$err" >"$err.lf" && mv "$err.lf" "$err"
-}
-
-expect_status() {
-  [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"
-}
+# shellcheck source=tests/e2e_lib.sh
+source "$(dirname "$0")/e2e_lib.sh"
 
 expect_report() {  # buflog bufsize
   local time='[0-9]+\.[0-9]{3}s'
@@ -83,10 +66,7 @@ case $case_name in
   load-not-pinned | main-not-pinned)
     # Only one of processors 0 and 1 may be used: the thread that wants the other says so on
     # stderr, the report is still complete and the run succeeds.
-    if ! taskset -c 0,1 true 2>/dev/null; then
-      echo "skipped ($case_name): processors 0 and 1 are not both available"
-      exit 77
-    fi
+    need_processors_0_and_1
     if [ "$case_name" = load-not-pinned ]; then
       allowed=0 said='load thread not pinned' unsaid='main thread'
     else

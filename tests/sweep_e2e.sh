@@ -11,23 +11,8 @@ trap 'rm -rf "$dir"' EXIT
 out=$dir/out
 err=$dir/err
 
-fail() {
-  echo "FAIL ($case_name): $*"
-  echo "--- stdout"; cat "$out"
-  echo "--- stderr"; cat "$err"
-  exit 1
-}
-
-# Runs the sweep; a sweep that does not end is killed and fails. Wine writes CR LF.
-run() {
-  timeout 600 "${prog[@]}" "$@" >"$out" 2>"$err"
-  status=$?
-  sed -i 's/\r$//' "$out" "$err"
-}
-
-expect_status() {
-  [ "$status" -eq "$1" ] || fail "exit status $status, expected $1"
-}
+# shellcheck source=tests/e2e_lib.sh
+source "$(dirname "$0")/e2e_lib.sh"
 
 # A usage error: exit 2, one line on stderr that says the problem, nothing on stdout.
 expect_refusal() {  # pattern
@@ -35,13 +20,6 @@ expect_refusal() {  # pattern
   [ ! -s "$out" ] || fail "stdout is not empty"
   [ "$(wc -l <"$err")" -eq 1 ] || fail "expected a one-line message"
   grep -Eq "^affinity_sweep: .*$1" "$err" || fail "message does not match $1"
-}
-
-need_processors_0_and_1() {
-  if ! taskset -c 0,1 true 2>/dev/null; then
-    echo "skipped ($case_name): processors 0 and 1 are not both available"
-    exit 77
-  fi
 }
 
 # Reads a JSON file with whichever Python 3 there is; the checks need only the standard library.
