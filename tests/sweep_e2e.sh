@@ -109,6 +109,23 @@ PY
     expect_status 0
     grep -Eq '^affinity_sweep [0-9]+\.[0-9]+\.[0-9]+$' "$out" || fail "no version"
     ;;
+  no-memory)
+    # 1.5 GiB of address space cannot hold two 1 GiB buffers: the sweep fails with status 1
+    # after the size it could measure, and the JSON says it is incomplete.
+    (ulimit -v 1500000 && exec timeout 600 "${prog[@]}" --sizes 17,30 --rounds 6 --steps 1000 \
+      --json "$dir/r.json") >"$out" 2>"$err"
+    status=$?
+    expect_status 1
+    [ "$(wc -l <"$err")" -eq 1 ] || fail "expected a one-line message"
+    grep -q '^affinity_sweep: cannot obtain two buffers of 1073741828 bytes for buflog 30$' "$err" ||
+      fail "wrong message"
+    [ "$(grep -Ec "$row" "$out")" -eq 1 ] || fail "expected the row of buflog 17"
+    "$python" - "$dir/r.json" <<'PY' || fail "JSON check failed"
+import json, sys
+doc = json.load(open(sys.argv[1]))
+assert doc["complete"] is False and [r["buflog"] for r in doc["results"]] == [17]
+PY
+    ;;
   interrupted)
     # Killed halfway, the sweep leaves a CSV with a complete row for every pass it timed.
     timeout -s INT 3 "${prog[@]}" --sizes 17 --rounds 1000000 --steps 1000000 \
