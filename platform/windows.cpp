@@ -157,10 +157,11 @@ std::string cpu_model() {
     return "";
   }
   char name[49] = {};
-  for (unsigned int part = 0; part < 3; ++part) {
+  for (std::size_t part = 0; part < 3; ++part) {
     unsigned int regs[4] = {};
-    __get_cpuid(0x80000002u + part, &regs[0], &regs[1], &regs[2], &regs[3]);
-    std::memcpy(name + 16 * part, regs, sizeof regs);
+    __get_cpuid(0x80000002u + static_cast<unsigned int>(part), &regs[0], &regs[1], &regs[2],
+                &regs[3]);
+    std::memcpy(name + sizeof regs * part, regs, sizeof regs);
   }
   // Some processors pad their name with blanks, on either side.
   std::string model = name;
