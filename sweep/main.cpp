@@ -86,14 +86,22 @@ int main(int argc, char** argv) {
   if (!problem.empty()) {
     return refused(problem);
   }
-  // Both files are created before the first pass, so a bad path costs no measuring.
+  // Both files are opened before the first pass, so a bad path costs no measuring. They are
+  // opened to append first and emptied only once both could be opened: a mistyped JSON path
+  // must not cost an earlier CSV of the same name its contents.
   std::FILE* csv = nullptr;
   std::FILE* json = nullptr;
-  if (!opts.csv.empty() && (csv = std::fopen(opts.csv.c_str(), "w")) == nullptr) {
+  if (!opts.csv.empty() && (csv = std::fopen(opts.csv.c_str(), "a")) == nullptr) {
     return refused("cannot create " + opts.csv + ": " + std::strerror(errno));
   }
-  if (!opts.json.empty() && (json = std::fopen(opts.json.c_str(), "w")) == nullptr) {
+  if (!opts.json.empty() && (json = std::fopen(opts.json.c_str(), "a")) == nullptr) {
     return refused("cannot create " + opts.json + ": " + std::strerror(errno));
+  }
+  if (csv != nullptr && (csv = std::freopen(opts.csv.c_str(), "w", csv)) == nullptr) {
+    return refused("cannot write " + opts.csv + ": " + std::strerror(errno));
+  }
+  if (json != nullptr && (json = std::freopen(opts.json.c_str(), "w", json)) == nullptr) {
+    return refused("cannot write " + opts.json + ": " + std::strerror(errno));
   }
 
   sweep_record record;

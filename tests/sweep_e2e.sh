@@ -101,6 +101,11 @@ PY
     expect_refusal "unknown option '--frobnicate'"
     run --sizes 17 --csv "$dir/no/such/dir/p.csv"
     expect_refusal 'cannot create'
+    # A JSON file that cannot be made leaves an earlier CSV of the same name as it was.
+    echo earlier >"$dir/keep.csv"
+    run --sizes 17 --csv "$dir/keep.csv" --json "$dir/no/such/dir/r.json"
+    expect_refusal 'cannot create'
+    [ "$(cat "$dir/keep.csv")" = earlier ] || fail "the earlier CSV was emptied"
     run --help
     expect_status 0
     grep -q '^Usage: affinity_sweep' "$out" || fail "no usage text"
