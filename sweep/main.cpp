@@ -14,10 +14,6 @@
 #include "sweep/output.h"
 #include "sweep/progress.h"
 
-#ifndef AG_VERSION
-#define AG_VERSION "unknown"
-#endif
-
 namespace {
 
 using clock_type = std::chrono::steady_clock;
@@ -78,7 +74,7 @@ int main(int argc, char** argv) {
   }
   if (opts.help || opts.version) {
     std::string text =
-        opts.help ? usage_text() : std::string("affinity_sweep ") + AG_VERSION + "\n";
+        opts.help ? usage_text() : std::string("affinity_sweep ") + program_version() + "\n";
     std::fputs(text.c_str(), stdout);
     return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
   }

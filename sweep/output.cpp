@@ -98,40 +98,44 @@ machine_info read_machine(const sweep_options& opts) {
   return m;
 }
 
-const char* relation_id(cpu_relation r) {
-  switch (r) {
-    case cpu_relation::same:
-      return "same";
-    case cpu_relation::smt_siblings:
-      return "smt_siblings";
-    case cpu_relation::shared_llc:
-      return "shared_llc";
-    case cpu_relation::separate_llc:
-      return "separate_llc";
-    case cpu_relation::other_package:
-      return "other_package";
-    case cpu_relation::unknown:
-      break;
+namespace {
+
+// Each relation's name in the JSON and its words in the table, in one place.
+struct relation_names {
+  cpu_relation relation;
+  const char* id;
+  const char* text;
+};
+const relation_names RELATIONS[] = {
+    {cpu_relation::same, "same", "the same processor"},
+    {cpu_relation::smt_siblings, "smt_siblings", "two hardware threads of one core"},
+    {cpu_relation::shared_llc, "shared_llc", "two cores sharing the last-level cache"},
+    {cpu_relation::separate_llc, "separate_llc", "cores with separate last-level caches"},
+    {cpu_relation::other_package, "other_package", "different packages"},
+    {cpu_relation::unknown, "unknown", "relation unknown"},
+};
+
+const relation_names& names_of(cpu_relation r) {
+  for (const relation_names& n : RELATIONS) {
+    if (n.relation == r) {
+      return n;
+    }
   }
-  return "unknown";
+  return RELATIONS[sizeof RELATIONS / sizeof RELATIONS[0] - 1];
+}
+
+}  // namespace
+
+const char* relation_id(cpu_relation r) {
+  return names_of(r).id;
 }
 
 const char* relation_text(cpu_relation r) {
-  switch (r) {
-    case cpu_relation::same:
-      return "the same processor";
-    case cpu_relation::smt_siblings:
-      return "two hardware threads of one core";
-    case cpu_relation::shared_llc:
-      return "two cores sharing the last-level cache";
-    case cpu_relation::separate_llc:
-      return "cores with separate last-level caches";
-    case cpu_relation::other_package:
-      return "different packages";
-    case cpu_relation::unknown:
-      break;
-  }
-  return "relation unknown";
+  return names_of(r).text;
+}
+
+const char* program_version() {
+  return AG_VERSION;
 }
 
 std::string cpu_list_text(const std::vector<int>& cpus) {
@@ -157,7 +161,7 @@ std::string size_text(int buflog) {
 }
 
 bool print_header(const machine_info& machine, const sweep_options& opts) {
-  std::printf("affinity_sweep %s\n", AG_VERSION);
+  std::printf("affinity_sweep %s\n", program_version());
   std::printf("cpu:         %s\n",
               machine.cpu_model.empty() ? "unknown" : machine.cpu_model.c_str());
   std::printf("processors:  %s (those this process may use)\n",
@@ -211,7 +215,7 @@ bool write_json(std::FILE* out, const sweep_record& r) {
   const sweep_options& o = r.opts;
   std::string j = "{\n";
   j += "  \"program\": \"affinity_sweep\",\n";
-  j += "  \"version\": " + quoted(AG_VERSION) + ",\n";
+  j += "  \"version\": " + quoted(program_version()) + ",\n";
   j += "  \"complete\": " + std::string(r.complete ? "true" : "false") + ",\n";
   j += "  \"machine\": {\n";
   j += "    \"cpu_model\": " + quoted(m.cpu_model) + ",\n";

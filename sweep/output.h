@@ -28,6 +28,9 @@ machine_info read_machine(const sweep_options& opts);
 const char* relation_id(cpu_relation r);
 const char* relation_text(cpu_relation r);
 
+// The sweep's version, as the build names it: "1.0.0".
+const char* program_version();
+
 // A list of processor numbers the way Linux writes one: "0-3,8".
 std::string cpu_list_text(const std::vector<int>& cpus);
 
