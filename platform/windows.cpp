@@ -45,6 +45,21 @@ bool holds(const PROCESSOR_RELATIONSHIP& processor, int cpu) {
   return false;
 }
 
+// Whether two processors were each seen in some core (or package), and in one together.
+struct membership {
+  bool a = false;  // both must be seen: a processor in no core does not exist
+  bool b = false;
+  bool together = false;
+};
+
+void note(membership& m, const PROCESSOR_RELATIONSHIP& processor, int a, int b) {
+  bool has_a = holds(processor, a);
+  bool has_b = holds(processor, b);
+  m.a = m.a || has_a;
+  m.b = m.b || has_b;
+  m.together = m.together || (has_a && has_b);
+}
+
 }  // namespace
 
 std::uint32_t tick_ms() {
@@ -97,12 +112,8 @@ cpu_relation processor_relation(int a, int b) {
           &size) == 0) {
     return cpu_relation::unknown;
   }
-  bool core_a = false;  // a and b each lie in some core: both processors exist
-  bool core_b = false;
-  bool one_core = false;
-  bool package_a = false;
-  bool package_b = false;
-  bool one_package = false;
+  membership core;
+  membership package;
   int llc_level = 0;  // the highest data or unified cache that a uses
   bool llc_shared = false;
   DWORD offset = 0;
@@ -114,17 +125,9 @@ cpu_relation processor_relation(int a, int b) {
     }
     offset += info->Size;
     if (info->Relationship == RelationProcessorCore) {
-      bool has_a = holds(info->Processor, a);
-      bool has_b = holds(info->Processor, b);
-      core_a = core_a || has_a;
-      core_b = core_b || has_b;
-      one_core = one_core || (has_a && has_b);
+      note(core, info->Processor, a, b);
     } else if (info->Relationship == RelationProcessorPackage) {
-      bool has_a = holds(info->Processor, a);
-      bool has_b = holds(info->Processor, b);
-      package_a = package_a || has_a;
-      package_b = package_b || has_b;
-      one_package = one_package || (has_a && has_b);
+      note(package, info->Processor, a, b);
     } else if (info->Relationship == RelationCache) {
       const CACHE_RELATIONSHIP& cache = info->Cache;
       if ((cache.Type == CacheUnified || cache.Type == CacheData) && cache.Level > llc_level &&
@@ -134,13 +137,13 @@ cpu_relation processor_relation(int a, int b) {
       }
     }
   }
-  if (!core_a || !core_b || !package_a || !package_b) {
+  if (!core.a || !core.b || !package.a || !package.b) {
     return cpu_relation::unknown;
   }
-  if (!one_package) {
+  if (!package.together) {
     return cpu_relation::other_package;
   }
-  if (one_core) {
+  if (core.together) {
     return cpu_relation::smt_siblings;
   }
   if (llc_level == 0) {
