@@ -1,7 +1,7 @@
 // The load thread: the same pass as the driver's, over its own buffer, without end.
 #include "bench/load.h"
 
-#include "bench/driver.h"
+#include "bench/setup.h"
 #include "bench/pass.h"
 #include "bench/report.h"
 

@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bench/driver.h"
+#include "bench/setup.h"
 #include "bench/load.h"
 #include "bench/pass.h"
 #include "bench/report.h"

@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "bench/driver.h"
+#include "bench/setup.h"
 #include "bench/pass.h"
 
 namespace {

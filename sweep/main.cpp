@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "bench/driver.h"
+#include "bench/setup.h"
 #include "platform/platform.h"
 #include "sweep/method.h"
 #include "sweep/options.h"

@@ -8,7 +8,7 @@
 #include <new>
 #include <system_error>
 
-#include "bench/driver.h"
+#include "bench/setup.h"
 #include "bench/pass.h"
 #include "platform/platform.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/driver.h"
+#include "bench/setup.h"
 #include "bench/pass.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <thread>
 #include <vector>
 
-#include "bench/driver.h"
+#include "bench/setup.h"
 #include "platform/platform.h"
 #include "sweep/method.h"
 

@@ -1,11 +1,11 @@
-// The driver's set-up and the report's gain line.
+// The set-up and the report's gain line.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <set>
 #include <string>
 
-#include "bench/driver.h"
+#include "bench/setup.h"
 #include "bench/pass.h"
 #include "bench/report.h"
 

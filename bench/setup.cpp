@@ -1,5 +1,5 @@
-// The driver's set-up: the command line, the buffer size and the two buffers.
-#include "bench/driver.h"
+// The set-up: the command line, the buffer size and the two buffers, filled.
+#include "bench/setup.h"
 
 #include <cstring>
 #include <new>
