@@ -2,6 +2,7 @@
 // thread, and restricting the calling thread to a set of logical processors; and for the sweep,
 // the processors the process may use, how two of them are related, and facts for its record. Each
 // operating system has its own source file; this header names no type of any of them.
+// The sweep also notices an interruption, to stop between passes.
 #pragma once
 
 #include <cstdint>
@@ -67,3 +68,21 @@ std::string os_name();
 
 // True when standard error is a terminal (progress is shown only there).
 bool stderr_is_terminal();
+
+// --- Interruption: SIGINT and SIGTERM on Linux, Ctrl-C and Ctrl-Break on Windows.
+
+// Installs the handlers. From then on the first interruption only sets a flag that
+// interrupted() reports (the program stops at a point of its own choosing, between passes);
+// a second one ends the process at once with interrupted_status(), writing nothing more. Call
+// once, from the main thread, before any other thread starts. An interruption the process was
+// started with ignored (a job run with & by a script) is watched too, so that kill and timeout
+// stop the sweep however it was started.
+void watch_interrupts();
+
+// True once an interruption has arrived. Safe to call from any thread, often (a relaxed load).
+bool interrupted();
+
+// The exit status of a program that stopped because it was interrupted: 130 on Linux (128 +
+// SIGINT, what a shell reports), on Windows STATUS_CONTROL_C_EXIT (0xC000013A), what a console
+// program ended by Ctrl-C returns.
+int interrupted_status();

@@ -1,14 +1,17 @@
 // Platform services on Linux: CLOCK_MONOTONIC for the tick counter, a detached POSIX thread for
 // the load thread, thread affinity through pthread_setaffinity_np, and the processor topology,
-// model and system name from sysfs, /proc/cpuinfo and uname.
+// model and system name from sysfs, /proc/cpuinfo and uname. For the sweep's interruption:
+// sigaction.
 #include <dirent.h>
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <new>
 
@@ -275,4 +278,45 @@ std::string os_name() {
 
 bool stderr_is_terminal() {
   return isatty(STDERR_FILENO) == 1;
+}
+
+// --- Interruption and files the sweep writes.
+
+namespace {
+
+// A lock-free atomic, not a volatile sig_atomic_t: other threads read the flag too, and only an
+// atomic makes that free of data races, while lock-freedom is what makes it safe in a handler.
+std::atomic<bool> interrupt_seen{false};
+static_assert(std::atomic<bool>::is_always_lock_free,
+              "the handler may only touch lock-free atomics");
+
+constexpr int INTERRUPTED_STATUS = 128 + SIGINT;
+
+// The exchange, not a load and a store, so that a SIGTERM arriving during a SIGINT's handler is
+// still the second interruption.
+void on_interrupt(int) {
+  if (interrupt_seen.exchange(true, std::memory_order_relaxed)) {
+    _exit(INTERRUPTED_STATUS);
+  }
+}
+
+}  // namespace
+
+void watch_interrupts() {
+  struct sigaction action = {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  // The main thread may be inside a write or a wait when the first one arrives; it must carry on
+  // as if nothing had happened and look at the flag between passes.
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool interrupted() {
+  return interrupt_seen.load(std::memory_order_relaxed);
+}
+
+int interrupted_status() {
+  return INTERRUPTED_STATUS;
 }

@@ -1,10 +1,12 @@
 // Platform services on Windows: GetTickCount, CreateThread and SetThreadAffinityMask; the
 // processor topology from GetLogicalProcessorInformationEx, the model name from the processor
-// itself and the version from ntdll's RtlGetVersion.
+// itself and the version from ntdll's RtlGetVersion. For the sweep's interruption:
+// SetConsoleCtrlHandler.
 #include <cpuid.h>
 #include <io.h>
 #include <windows.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -197,4 +199,44 @@ std::string os_name() {
 
 bool stderr_is_terminal() {
   return _isatty(_fileno(stderr)) != 0;
+}
+
+// --- Interruption and files the sweep writes.
+
+namespace {
+
+// Set by the handler, which Windows runs on a thread of its own, and read by any other thread.
+std::atomic<bool> interrupt_seen{false};
+
+BOOL WINAPI on_console_event(DWORD event) {
+  // Closing the console, logging off and shutting down are left to the default handler, which
+  // ends the process: Windows would end it shortly anyway.
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+    return FALSE;
+  }
+  if (interrupt_seen.exchange(true)) {
+    // At once, like _exit on Linux. ExitProcess, which the default handler calls, would first
+    // stop the main thread wherever it is, perhaps holding a stream's lock, and then run the C
+    // runtime's shutdown, which flushes the streams and would wait for that lock for ever.
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+void watch_interrupts() {
+  // A process started in a new process group, or by one that ignores Ctrl-C, inherits the
+  // ignoring; as on Linux, the sweep watches for it all the same.
+  SetConsoleCtrlHandler(nullptr, FALSE);
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+bool interrupted() {
+  return interrupt_seen.load(std::memory_order_relaxed);
+}
+
+int interrupted_status() {
+  // The NTSTATUS bit pattern, which is what a process's exit code holds.
+  return static_cast<int>(STATUS_CONTROL_C_EXIT);
 }
