@@ -2,7 +2,8 @@
 // thread, and restricting the calling thread to a set of logical processors; and for the sweep,
 // the processors the process may use, how two of them are related, and facts for its record. Each
 // operating system has its own source file; this header names no type of any of them.
-// The sweep also notices an interruption, to stop between passes.
+// The sweep also notices an interruption, to stop between passes, and tells whether two paths
+// name one file.
 #pragma once
 
 #include <cstdint>
@@ -86,3 +87,14 @@ bool interrupted();
 // SIGINT, what a shell reports), on Windows STATUS_CONTROL_C_EXIT (0xC000013A), what a console
 // program ended by Ctrl-C returns.
 int interrupted_status();
+
+// --- Files.
+
+// True when paths a and b name the same file: on Linux the same device and inode, on Windows the
+// same volume serial number and file index. For a path that does not exist yet, what exists of it
+// is resolved: its directory (following symbolic links) and its last component, so that "x.csv",
+// "./x.csv" and "dir/../x.csv" are one file before either is created (on Windows whatever the
+// case of the last component). A symbolic link names the file it points to; on Linux a dangling
+// one names the file it would create. False when they differ or when a path cannot be resolved
+// at all.
+bool same_file(const std::string& a, const std::string& b);

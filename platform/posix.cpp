@@ -1,17 +1,20 @@
 // Platform services on Linux: CLOCK_MONOTONIC for the tick counter, a detached POSIX thread for
 // the load thread, thread affinity through pthread_setaffinity_np, and the processor topology,
-// model and system name from sysfs, /proc/cpuinfo and uname. For the sweep's interruption:
-// sigaction.
+// model and system name from sysfs, /proc/cpuinfo and uname. For the sweep's interruption and
+// files: sigaction, stat and readlink.
 #include <dirent.h>
 #include <pthread.h>
 #include <sched.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <climits>
 #include <fstream>
 #include <new>
 
@@ -319,4 +322,92 @@ bool interrupted() {
 
 int interrupted_status() {
   return INTERRUPTED_STATUS;
+}
+
+namespace {
+
+// What identifies the file a path names: device and inode of the file, or, for one that does not
+// exist yet, of its directory together with its last component.
+struct file_key {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::string name;  // empty for an existing file
+};
+
+bool operator==(const file_key& x, const file_key& y) {
+  return x.dev == y.dev && x.ino == y.ino && x.name == y.name;
+}
+
+// The directory part of path ("." when it has none) and its last component.
+void split_path(const std::string& path, std::string* dir, std::string* name) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    *dir = ".";
+    *name = path;
+  } else {
+    *dir = slash == 0 ? "/" : path.substr(0, slash);
+    *name = path.substr(slash + 1);
+  }
+}
+
+// The kernel's own bound on links followed in one lookup (MAXSYMLINKS).
+constexpr int LINK_HOPS = 40;
+
+// Follows the symbolic links that path's last component leads through, relative to the directory
+// of each, so that *path names the file itself, or, from a dangling link, the file that opening
+// the link would create. False on a loop or a link that cannot be read.
+bool follow_links(std::string* path) {
+  for (int hop = 0; hop < LINK_HOPS; ++hop) {
+    struct stat info;
+    if (lstat(path->c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      return true;
+    }
+    std::string link(PATH_MAX, '\0');
+    ssize_t length = readlink(path->c_str(), link.data(), link.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) {
+      return false;  // gone since lstat, or too long to be followed
+    }
+    link.resize(static_cast<std::size_t>(length));
+    if (link[0] != '/') {
+      std::string dir;
+      std::string name;
+      split_path(*path, &dir, &name);
+      link.insert(0, dir + '/');
+    }
+    path->swap(link);
+  }
+  return false;
+}
+
+bool file_key_of(std::string path, file_key* key) {
+  if (!follow_links(&path)) {
+    return false;
+  }
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0) {
+    *key = {info.st_dev, info.st_ino, ""};
+    return true;
+  }
+  // A file used as a directory or a directory it may not search: no file could be made there.
+  if (errno != ENOENT) {
+    return false;
+  }
+  std::string dir;
+  std::string name;
+  split_path(path, &dir, &name);
+  // "x/" and "x/.." cannot be created as files.
+  if (name.empty() || name == "." || name == ".." || stat(dir.c_str(), &info) != 0 ||
+      !S_ISDIR(info.st_mode)) {
+    return false;
+  }
+  *key = {info.st_dev, info.st_ino, name};
+  return true;
+}
+
+}  // namespace
+
+bool same_file(const std::string& a, const std::string& b) {
+  file_key key_a;
+  file_key key_b;
+  return file_key_of(a, &key_a) && file_key_of(b, &key_b) && key_a == key_b;
 }

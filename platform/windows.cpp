@@ -1,7 +1,7 @@
 // Platform services on Windows: GetTickCount, CreateThread and SetThreadAffinityMask; the
 // processor topology from GetLogicalProcessorInformationEx, the model name from the processor
-// itself and the version from ntdll's RtlGetVersion. For the sweep's interruption:
-// SetConsoleCtrlHandler.
+// itself and the version from ntdll's RtlGetVersion. For the sweep's interruption and files:
+// SetConsoleCtrlHandler and GetFileInformationByHandle.
 #include <cpuid.h>
 #include <io.h>
 #include <windows.h>
@@ -239,4 +239,104 @@ bool interrupted() {
 int interrupted_status() {
   // The NTSTATUS bit pattern, which is what a process's exit code holds.
   return static_cast<int>(STATUS_CONTROL_C_EXIT);
+}
+
+namespace {
+
+// What identifies the file a path names: the volume serial number and file index of the file, or,
+// for one that does not exist yet, of its directory together with its last component.
+struct file_key {
+  DWORD volume = 0;
+  DWORD index_high = 0;
+  DWORD index_low = 0;
+  std::string name;  // empty for an existing file
+};
+
+// Opens path for no access at all, which any file allows whoever has it open, and reads its
+// identity. False, with GetLastError's code in *error, when it cannot.
+bool open_key(const std::string& path, file_key* key, DWORD* attributes, DWORD* error) {
+  HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = GetFileInformationByHandle(handle, &info) != 0;
+  *error = GetLastError();
+  CloseHandle(handle);
+  if (known) {
+    key->volume = info.dwVolumeSerialNumber;
+    key->index_high = info.nFileIndexHigh;
+    key->index_low = info.nFileIndexLow;
+    *attributes = info.dwFileAttributes;
+  }
+  return known;
+}
+
+bool file_key_of(const std::string& path, file_key* key) {
+  DWORD attributes = 0;
+  DWORD error = 0;
+  if (open_key(path, key, &attributes, &error)) {
+    return true;
+  }
+  // Only a missing last component: a missing directory is ERROR_PATH_NOT_FOUND.
+  if (error != ERROR_FILE_NOT_FOUND) {
+    return false;
+  }
+  // GetFullPathName does to the name what the file system will: makes it absolute, takes . and
+  // .. away, and drops the dots and blanks that end a last component.
+  DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) {
+    return false;
+  }
+  std::string full(size, '\0');
+  char* name = nullptr;
+  DWORD length = GetFullPathNameA(path.c_str(), size, full.data(), &name);
+  if (length == 0 || length >= size || name == nullptr || *name == '\0') {
+    return false;
+  }
+  // The directory keeps its last backslash: "C:" alone would be drive C's current directory.
+  std::string dir(full.data(), name);
+  if (!open_key(dir, key, &attributes, &error) || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return false;
+  }
+  key->name = name;
+  return true;
+}
+
+std::wstring wide(const std::string& text) {
+  int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) {
+    return std::wstring();
+  }
+  std::wstring result(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+  return result;
+}
+
+// Whether two last components are one name: Windows ignores case, comparing by its own upper-case
+// table, which is what CompareStringOrdinal uses.
+bool same_name(const std::string& x, const std::string& y) {
+  std::wstring wide_x = wide(x);
+  std::wstring wide_y = wide(y);
+  return CompareStringOrdinal(wide_x.data(), static_cast<int>(wide_x.size()), wide_y.data(),
+                              static_cast<int>(wide_y.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool same_file(const std::string& a, const std::string& b) {
+  file_key key_a;
+  file_key key_b;
+  if (!file_key_of(a, &key_a) || !file_key_of(b, &key_b) || key_a.volume != key_b.volume ||
+      key_a.index_high != key_b.index_high || key_a.index_low != key_b.index_low) {
+    return false;
+  }
+  if (key_a.name.empty() || key_b.name.empty()) {
+    return key_a.name.empty() && key_b.name.empty();
+  }
+  return same_name(key_a.name, key_b.name);
 }

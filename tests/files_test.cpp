@@ -1,10 +1,15 @@
-// The platform layer's services for the sweep's stopping: the interruption flag and the exit on a
-// second interruption. Each case runs in a child process, since the handlers stay installed.
+// The platform layer's services for the sweep's stopping and its files: the interruption flag
+// and the exit on a second interruption, and whether two paths name one file. Each interruption
+// case runs in a child process, since the handlers stay installed; the file test works in a
+// scratch directory of its own.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 
 #include "platform/platform.h"
 
@@ -23,6 +28,8 @@
 #endif
 
 namespace {
+
+namespace fs = std::filesystem;
 
 // --- Interruption
 
@@ -130,5 +137,110 @@ TEST(WatchInterrupts, FirstSetsTheFlagSecondEnds) {
 }
 
 #endif
+
+#if defined(_WIN32)
+constexpr bool WINDOWS = true;
+#else
+constexpr bool WINDOWS = false;
+#endif
+
+// A new directory under the test runner's temporary directory, made the working directory so that
+// the cases can use relative names; the previous one is restored and the directory removed when
+// the test ends.
+struct scratch {
+  fs::path dir;
+  fs::path previous;
+
+  scratch() {
+    std::error_code error;
+    previous = fs::current_path(error);
+    fs::path base = fs::path(testing::TempDir()) / "files_test_";
+    for (int n = 0; n < 1000 && dir.empty(); ++n) {
+      fs::path candidate = base.string() + std::to_string(n);
+      if (fs::create_directory(candidate, error)) {
+        dir = fs::canonical(candidate, error);
+      }
+    }
+    fs::current_path(dir, error);
+  }
+  scratch(const scratch&) = delete;
+  scratch& operator=(const scratch&) = delete;
+
+  ~scratch() {
+    std::error_code error;
+    fs::current_path(previous, error);
+    fs::remove_all(dir, error);
+  }
+};
+
+void put(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// --- same_file
+
+struct same_case {
+  const char* a;
+  const char* b;
+  bool same;
+  bool links;  // uses the symbolic links, which only the Linux run makes
+};
+
+// In a directory holding the files a and b, the directory d with the file d/c, h a hard link to a,
+// s a symbolic link to a, dl a dangling link to new1, d/dl2 one to ../new2 (relative to its own
+// directory), and s2 a link to dl. Nothing else exists.
+const same_case SAME_CASES[] = {
+    {"a", "a", true, false},
+    {"a", "./a", true, false},
+    {"a", "d/../a", true, false},
+    {"d/c", "./d/./c", true, false},
+    {"a", "b", false, false},
+    {"a", "d/c", false, false},
+    {"a", "h", true, false},
+    {"a", "new", false, false},
+    // Neither exists yet: the same file once created, or not.
+    {"new", "./new", true, false},
+    {"new", "d/../new", true, false},
+    {"new", "d/new", false, false},
+    {"new", "d/other", false, false},
+    {"new", "other", false, false},
+    // Windows names ignore case, Linux names do not.
+    {"new", "NEW", WINDOWS, false},
+    {"a", "A", WINDOWS, false},
+    // A path whose directory does not exist names no file.
+    {"nodir/x", "nodir/x", false, false},
+    {"a", "s", true, true},
+    {"dl", "new1", true, true},
+    {"s2", "new1", true, true},
+    {"d/dl2", "new2", true, true},
+    {"d/dl2", "d/new2", false, true},
+    {"dl", "new2", false, true},
+};
+
+TEST(SameFile, Cases) {
+  scratch s;
+  ASSERT_FALSE(s.dir.empty());
+  put("a", "a");
+  put("b", "b");
+  fs::create_directory("d");
+  put("d/c", "c");
+  fs::create_hard_link("a", "h");
+  if (!WINDOWS) {
+    fs::create_symlink("a", "s");
+    fs::create_symlink("new1", "dl");
+    fs::create_symlink("../new2", "d/dl2");
+    fs::create_symlink("dl", "s2");
+  }
+  for (const same_case& c : SAME_CASES) {
+    if (c.links && WINDOWS) {
+      continue;
+    }
+    EXPECT_EQ(same_file(c.a, c.b), c.same) << c.a << " and " << c.b;
+    EXPECT_EQ(same_file(c.b, c.a), c.same) << c.b << " and " << c.a;
+  }
+  // Absolute and relative names of one file.
+  EXPECT_TRUE(same_file((s.dir / "a").string(), "a"));
+  EXPECT_TRUE(same_file((s.dir / "new").string(), "new"));
+}
 
 }  // namespace
