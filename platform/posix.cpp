@@ -1,7 +1,7 @@
 // Platform services on Linux: CLOCK_MONOTONIC for the tick counter, a detached POSIX thread for
 // the load thread, thread affinity through pthread_setaffinity_np, and the processor topology,
 // model and system name from sysfs, /proc/cpuinfo and uname. For the sweep's interruption and
-// files: sigaction, stat and readlink.
+// files: sigaction, stat and readlink, and mkstemp, fsync and rename.
 #include <dirent.h>
 #include <pthread.h>
 #include <sched.h>
@@ -15,6 +15,8 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <new>
 
@@ -410,4 +412,102 @@ bool same_file(const std::string& a, const std::string& b) {
   file_key key_a;
   file_key key_b;
   return file_key_of(a, &key_a) && file_key_of(b, &key_b) && key_a == key_b;
+}
+
+namespace {
+
+// The mode fopen gives a new file, 0666 less the umask. The umask can only be read by setting it,
+// which would change the mode of a file another thread creates meanwhile; done once, during static
+// initialisation, no other thread exists yet. The program never changes its umask.
+mode_t read_new_file_mode() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+const mode_t new_file_mode = read_new_file_mode();
+
+// What mkstemp replaces with its own letters; the temporary name is the name of the file it will
+// replace followed by this.
+constexpr char TEMP_SUFFIX[] = ".XXXXXX";
+
+std::string problem_text(const char* what, const std::string& path, int error) {
+  return std::string(what) + " " + path + ": " + std::strerror(error);
+}
+
+}  // namespace
+
+bool open_pending(const std::string& target, pending_file* file, std::string* problem) {
+  *file = pending_file();
+  // fopen writes through a symbolic link, where a rename would put a file in the link's place.
+  std::string path = target;
+  if (!follow_links(&path)) {
+    *problem = problem_text("cannot create", target, ELOOP);
+    return false;
+  }
+  // The rename would fail on a directory, but only once the sweep has measured everything.
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    *problem = problem_text("cannot create", target, EISDIR);
+    return false;
+  }
+  std::string temp = path + TEMP_SUFFIX;
+  int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    *problem = problem_text("cannot create", target, errno);
+    return false;
+  }
+  std::FILE* out = nullptr;
+  if (fchmod(fd, new_file_mode) != 0 || (out = fdopen(fd, "w")) == nullptr) {
+    int error = errno;
+    close(fd);
+    unlink(temp.c_str());
+    *problem = problem_text("cannot create", target, error);
+    return false;
+  }
+  file->out = out;
+  file->temp = temp;
+  file->target = target;
+  return true;
+}
+
+bool commit_pending(pending_file* file, std::string* problem) {
+  pending_file done = *file;
+  *file = pending_file();
+  if (done.out == nullptr) {
+    *problem = "cannot write " + done.target + ": it is not open";
+    return false;
+  }
+  // A write that failed earlier leaves the error flag set but errno long overwritten.
+  errno = 0;
+  int error = 0;
+  if (std::fflush(done.out) != 0 || std::ferror(done.out) != 0) {
+    error = errno != 0 ? errno : EIO;
+  } else if (fsync(fileno(done.out)) != 0) {
+    error = errno;
+  }
+  if (std::fclose(done.out) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    unlink(done.temp.c_str());
+    *problem = problem_text("cannot write", done.target, error);
+    return false;
+  }
+  std::string path = done.temp.substr(0, done.temp.size() - (sizeof TEMP_SUFFIX - 1));
+  if (std::rename(done.temp.c_str(), path.c_str()) != 0) {
+    error = errno;
+    unlink(done.temp.c_str());
+    *problem = problem_text("cannot replace", done.target, error);
+    return false;
+  }
+  return true;
+}
+
+void discard_pending(pending_file* file) {
+  if (file->out != nullptr) {
+    std::fclose(file->out);
+    unlink(file->temp.c_str());
+  }
+  *file = pending_file();
 }

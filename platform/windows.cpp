@@ -1,12 +1,16 @@
 // Platform services on Windows: GetTickCount, CreateThread and SetThreadAffinityMask; the
 // processor topology from GetLogicalProcessorInformationEx, the model name from the processor
 // itself and the version from ntdll's RtlGetVersion. For the sweep's interruption and files:
-// SetConsoleCtrlHandler and GetFileInformationByHandle.
+// SetConsoleCtrlHandler, GetFileInformationByHandle, and the runtime's _open and _commit with
+// MoveFileEx.
 #include <cpuid.h>
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -339,4 +343,111 @@ bool same_file(const std::string& a, const std::string& b) {
     return key_a.name.empty() && key_b.name.empty();
   }
   return same_name(key_a.name, key_b.name);
+}
+
+namespace {
+
+std::string problem_text(const char* what, const std::string& path, int error) {
+  return std::string(what) + " " + path + ": " + std::strerror(error);
+}
+
+// The system's words for a GetLastError code, without the full stop and line end they come with.
+std::string system_text(DWORD code) {
+  char text[256] = {};
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, sizeof text, nullptr);
+  std::string words(text, length);
+  words.erase(words.find_last_not_of(" .\r\n") + 1);
+  return words.empty() ? "error " + std::to_string(code) : words;
+}
+
+// Numbers the temporary names this process makes; with its process id they are new unless an
+// earlier process of the same id left one behind, which the exclusive creation then skips.
+std::atomic<unsigned> temp_count{0};
+
+// Attempts at a new temporary name before giving up; each one that fails found a leftover.
+constexpr int TEMP_ATTEMPTS = 100;
+
+}  // namespace
+
+bool open_pending(const std::string& target, pending_file* file, std::string* problem) {
+  *file = pending_file();
+  // MoveFileEx would refuse to replace either, but only once the sweep has measured everything.
+  DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      *problem = problem_text("cannot create", target, EISDIR);
+      return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      *problem = problem_text("cannot create", target, EACCES);
+      return false;
+    }
+  }
+  for (int attempt = 0; attempt < TEMP_ATTEMPTS; ++attempt) {
+    std::string temp = target + ".tmp" + std::to_string(GetCurrentProcessId()) + "." +
+                       std::to_string(temp_count.fetch_add(1));
+    // In text mode, as fopen(..., "w") opens.
+    int fd = _open(temp.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT, _S_IREAD | _S_IWRITE);
+    if (fd < 0 && errno == EEXIST) {
+      continue;
+    }
+    std::FILE* out = fd < 0 ? nullptr : _fdopen(fd, "w");
+    if (out == nullptr) {
+      int error = errno;
+      if (fd >= 0) {
+        _close(fd);
+        DeleteFileA(temp.c_str());
+      }
+      *problem = problem_text("cannot create", target, error);
+      return false;
+    }
+    file->out = out;
+    file->temp = temp;
+    file->target = target;
+    return true;
+  }
+  *problem = problem_text("cannot create", target, EEXIST);
+  return false;
+}
+
+bool commit_pending(pending_file* file, std::string* problem) {
+  pending_file done = *file;
+  *file = pending_file();
+  if (done.out == nullptr) {
+    *problem = "cannot write " + done.target + ": it is not open";
+    return false;
+  }
+  // A write that failed earlier leaves the error flag set but errno long overwritten.
+  errno = 0;
+  int error = 0;
+  if (std::fflush(done.out) != 0 || std::ferror(done.out) != 0) {
+    error = errno != 0 ? errno : EIO;
+  } else if (_commit(_fileno(done.out)) != 0) {
+    error = errno;
+  }
+  if (std::fclose(done.out) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    DeleteFileA(done.temp.c_str());
+    *problem = problem_text("cannot write", done.target, error);
+    return false;
+  }
+  if (MoveFileExA(done.temp.c_str(), done.target.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    DWORD code = GetLastError();
+    DeleteFileA(done.temp.c_str());
+    *problem = "cannot replace " + done.target + ": " + system_text(code);
+    return false;
+  }
+  return true;
+}
+
+void discard_pending(pending_file* file) {
+  if (file->out != nullptr) {
+    std::fclose(file->out);
+    DeleteFileA(file->temp.c_str());
+  }
+  *file = pending_file();
 }

@@ -1,7 +1,7 @@
 // The platform layer's services for the sweep's stopping and its files: the interruption flag
-// and the exit on a second interruption, and whether two paths name one file. Each interruption
-// case runs in a child process, since the handlers stay installed; the file test works in a
-// scratch directory of its own.
+// and the exit on a second interruption, whether two paths name one file, and files that take
+// their name only once they are complete. Each interruption case runs in a child process, since
+// the handlers stay installed; each file test works in a scratch directory of its own.
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -9,6 +9,8 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
 #include <string>
 
 #include "platform/platform.h"
@@ -20,6 +22,7 @@
 #else
 #include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -177,6 +180,24 @@ void put(const fs::path& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
 }
 
+// The whole of a file, or "(none)" when it cannot be read.
+std::string contents(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    return "(none)";
+  }
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The names in a directory.
+std::set<std::string> listing(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const fs::directory_entry& entry : fs::directory_iterator(dir)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
+}
+
 // --- same_file
 
 struct same_case {
@@ -242,5 +263,157 @@ TEST(SameFile, Cases) {
   EXPECT_TRUE(same_file((s.dir / "a").string(), "a"));
   EXPECT_TRUE(same_file((s.dir / "new").string(), "new"));
 }
+
+// --- open_pending, commit_pending, discard_pending
+
+struct pending_case {
+  const char* name;
+  bool existed;  // the target held "old" before
+  bool commit;   // or discard
+};
+
+const pending_case PENDING_CASES[] = {
+    {"commit over a file", true, true},
+    {"commit of a new file", false, true},
+    {"discard beside a file", true, false},
+    {"discard of a new file", false, false},
+};
+
+TEST(PendingFile, TargetChangesOnlyOnCommit) {
+  scratch s;
+  ASSERT_FALSE(s.dir.empty());
+  for (const pending_case& c : PENDING_CASES) {
+    SCOPED_TRACE(c.name);
+    fs::path target = s.dir / "x.json";
+    std::error_code error;
+    fs::remove(target, error);
+    if (c.existed) {
+      put(target, "old");
+    }
+    std::string before = contents(target);
+    pending_file file;
+    std::string problem;
+    ASSERT_TRUE(open_pending(target.string(), &file, &problem)) << problem;
+    ASSERT_NE(file.out, nullptr);
+    EXPECT_EQ(file.target, target.string());
+    // Beside the target, so that the rename stays on one file system.
+    EXPECT_EQ(fs::path(file.temp).parent_path(), target.parent_path());
+    ASSERT_GE(std::fputs("new\ncontents\n", file.out), 0);
+    ASSERT_EQ(std::fflush(file.out), 0);
+    EXPECT_EQ(contents(target), before) << "while pending";
+    EXPECT_EQ(contents(file.temp), WINDOWS ? "new\r\ncontents\r\n" : "new\ncontents\n");
+    if (c.commit) {
+      EXPECT_TRUE(commit_pending(&file, &problem)) << problem;
+      EXPECT_EQ(contents(target), WINDOWS ? "new\r\ncontents\r\n" : "new\ncontents\n");
+    } else {
+      discard_pending(&file);
+      EXPECT_EQ(contents(target), before);
+    }
+    EXPECT_EQ(file.out, nullptr);
+    // Nothing is left open, so a discard now does nothing.
+    discard_pending(&file);
+    std::set<std::string> expected;
+    if (c.existed || c.commit) {
+      expected.insert("x.json");
+    }
+    EXPECT_EQ(listing(s.dir), expected) << "no temporary file is left";
+  }
+}
+
+TEST(PendingFile, OpenFailsWhereNoFileCanBeMade) {
+  scratch s;
+  ASSERT_FALSE(s.dir.empty());
+  fs::create_directory("dir");
+  struct {
+    std::string target;
+    int error;
+  } const cases[] = {
+      {(s.dir / "missing" / "x.json").string(), ENOENT},
+      // A directory could not be replaced at the end.
+      {(s.dir / "dir").string(), EISDIR},
+  };
+  for (const auto& c : cases) {
+    pending_file file;
+    std::string problem;
+    EXPECT_FALSE(open_pending(c.target, &file, &problem)) << c.target;
+    EXPECT_EQ(problem, "cannot create " + c.target + ": " + std::strerror(c.error));
+    EXPECT_EQ(file.out, nullptr);
+  }
+  EXPECT_EQ(listing(s.dir), std::set<std::string>{"dir"});
+}
+
+TEST(PendingFile, FailedCommitRemovesTheTemporaryFile) {
+  scratch s;
+  ASSERT_FALSE(s.dir.empty());
+  std::string target = (s.dir / "x.json").string();
+  pending_file file;
+  std::string problem;
+  ASSERT_TRUE(open_pending(target, &file, &problem)) << problem;
+  std::fputs("new", file.out);
+  // A directory in the target's place by the time the file is complete cannot be replaced.
+  fs::create_directory(target);
+  put(fs::path(target) / "inside", "kept");
+  EXPECT_FALSE(commit_pending(&file, &problem));
+  std::string start = "cannot replace " + target + ": ";
+  EXPECT_EQ(problem.compare(0, start.size(), start), 0) << problem;
+  EXPECT_GT(problem.size(), start.size()) << "no reason given";
+  EXPECT_EQ(file.out, nullptr);
+  EXPECT_EQ(listing(s.dir), std::set<std::string>{"x.json"});
+  EXPECT_EQ(contents(fs::path(target) / "inside"), "kept");
+}
+
+#if !defined(_WIN32)
+
+TEST(PendingFile, CommittedFileHasTheModeFopenGives) {
+  scratch s;
+  ASSERT_FALSE(s.dir.empty());
+  mode_t mask = umask(0);
+  umask(mask);
+  pending_file file;
+  std::string problem;
+  ASSERT_TRUE(open_pending("x.json", &file, &problem)) << problem;
+  ASSERT_TRUE(commit_pending(&file, &problem)) << problem;
+  struct stat info;
+  ASSERT_EQ(stat("x.json", &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0666 & ~mask);
+}
+
+TEST(PendingFile, ReplacesTheFileALinkLeadsTo) {
+  scratch s;
+  ASSERT_FALSE(s.dir.empty());
+  fs::create_directory("d");
+  put("d/real.json", "old");
+  fs::create_symlink("d/real.json", "link.json");
+  fs::create_symlink("d/fresh.json", "dangling.json");
+  for (const char* link : {"link.json", "dangling.json"}) {
+    pending_file file;
+    std::string problem;
+    ASSERT_TRUE(open_pending(link, &file, &problem)) << problem;
+    std::fputs(link, file.out);
+    ASSERT_TRUE(commit_pending(&file, &problem)) << problem;
+    EXPECT_TRUE(fs::is_symlink(link)) << link;
+    EXPECT_EQ(contents(link), link);
+  }
+  EXPECT_EQ(listing("d"), (std::set<std::string>{"fresh.json", "real.json"}));
+}
+
+#else
+
+TEST(PendingFile, OpenFailsOnAReadOnlyTarget) {
+  // MoveFileEx would not replace it, as fopen would not write it.
+  scratch s;
+  ASSERT_FALSE(s.dir.empty());
+  put("x.json", "old");
+  fs::permissions("x.json", fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+  pending_file file;
+  std::string problem;
+  EXPECT_FALSE(open_pending("x.json", &file, &problem));
+  EXPECT_EQ(problem, std::string("cannot create x.json: ") + std::strerror(EACCES));
+  fs::permissions("x.json", fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(listing(s.dir), std::set<std::string>{"x.json"});
+  EXPECT_EQ(contents("x.json"), "old");
+}
+
+#endif
 
 }  // namespace
