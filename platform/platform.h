@@ -2,9 +2,12 @@
 // thread, and restricting the calling thread to a set of logical processors; and for the sweep,
 // the processors the process may use, how two of them are related, and facts for its record. Each
 // operating system has its own source file; this header names no type of any of them.
+// The sweep also notices an interruption, to stop between passes, tells whether two paths name
+// one file, and writes its files whole, under a temporary name.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -67,3 +70,59 @@ std::string os_name();
 
 // True when standard error is a terminal (progress is shown only there).
 bool stderr_is_terminal();
+
+// --- Interruption: SIGINT and SIGTERM on Linux, Ctrl-C and Ctrl-Break on Windows.
+
+// Installs the handlers. From then on the first interruption only sets a flag that
+// interrupted() reports (the program stops at a point of its own choosing, between passes);
+// a second one ends the process at once with interrupted_status(), writing nothing more. Call
+// once, from the main thread, before any other thread starts. An interruption the process was
+// started with ignored (a job run with & by a script) is watched too, so that kill and timeout
+// stop the sweep however it was started.
+void watch_interrupts();
+
+// True once an interruption has arrived. Safe to call from any thread, often (a relaxed load).
+bool interrupted();
+
+// The exit status of a program that stopped because it was interrupted: 130 on Linux (128 +
+// SIGINT, what a shell reports), on Windows STATUS_CONTROL_C_EXIT (0xC000013A), what a console
+// program ended by Ctrl-C returns.
+int interrupted_status();
+
+// --- Files.
+
+// True when paths a and b name the same file: on Linux the same device and inode, on Windows the
+// same volume serial number and file index. For a path that does not exist yet, what exists of it
+// is resolved: its directory (following symbolic links) and its last component, so that "x.csv",
+// "./x.csv" and "dir/../x.csv" are one file before either is created (on Windows whatever the
+// case of the last component). A symbolic link names the file it points to; on Linux a dangling
+// one names the file it would create. False when they differ or when a path cannot be resolved
+// at all.
+bool same_file(const std::string& a, const std::string& b);
+
+// A file that takes its name only when it is complete: written under a temporary name in the
+// target's own directory (so that the rename stays on one file system) and renamed over the
+// target by commit_pending, so the target always holds either its previous contents or the whole
+// new ones, never a fragment.
+struct pending_file {
+  std::FILE* out = nullptr;  // write here (opened like fopen(..., "w"))
+  std::string temp;          // its temporary name
+  std::string target;
+};
+
+// Creates the temporary file beside target. False, with the problem in *problem ("cannot create
+// DIR/x.json: Permission denied"), when the target's directory cannot take a new file; this is how
+// the sweep checks, before it measures anything, that its JSON can be written. The file is made
+// with the permissions fopen would give a new one; a target it replaces loses its own. On Linux a
+// target that is a symbolic link stays one: the file it leads to is the one replaced, as fopen
+// would write there.
+bool open_pending(const std::string& target, pending_file* file, std::string* problem);
+
+// Flushes the file, forces it to the disk (fsync / _commit), closes it and renames it over the
+// target (rename; MoveFileEx with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH). False with
+// the problem in *problem; the temporary file is then removed and the target left as it was.
+// Either way *file is left with nothing open.
+bool commit_pending(pending_file* file, std::string* problem);
+
+// Closes and removes the temporary file, leaving the target as it was (nothing when none is open).
+void discard_pending(pending_file* file);

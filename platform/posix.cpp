@@ -1,14 +1,22 @@
 // Platform services on Linux: CLOCK_MONOTONIC for the tick counter, a detached POSIX thread for
 // the load thread, thread affinity through pthread_setaffinity_np, and the processor topology,
-// model and system name from sysfs, /proc/cpuinfo and uname.
+// model and system name from sysfs, /proc/cpuinfo and uname. For the sweep's interruption and
+// files: sigaction, stat and readlink, and mkstemp, fsync and rename.
 #include <dirent.h>
 #include <pthread.h>
 #include <sched.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <sys/utsname.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <new>
 
@@ -275,4 +283,231 @@ std::string os_name() {
 
 bool stderr_is_terminal() {
   return isatty(STDERR_FILENO) == 1;
+}
+
+// --- Interruption and files the sweep writes.
+
+namespace {
+
+// A lock-free atomic, not a volatile sig_atomic_t: other threads read the flag too, and only an
+// atomic makes that free of data races, while lock-freedom is what makes it safe in a handler.
+std::atomic<bool> interrupt_seen{false};
+static_assert(std::atomic<bool>::is_always_lock_free,
+              "the handler may only touch lock-free atomics");
+
+constexpr int INTERRUPTED_STATUS = 128 + SIGINT;
+
+// The exchange, not a load and a store, so that a SIGTERM arriving during a SIGINT's handler is
+// still the second interruption.
+void on_interrupt(int) {
+  if (interrupt_seen.exchange(true, std::memory_order_relaxed)) {
+    _exit(INTERRUPTED_STATUS);
+  }
+}
+
+}  // namespace
+
+void watch_interrupts() {
+  struct sigaction action = {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  // The main thread may be inside a write or a wait when the first one arrives; it must carry on
+  // as if nothing had happened and look at the flag between passes.
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+bool interrupted() {
+  return interrupt_seen.load(std::memory_order_relaxed);
+}
+
+int interrupted_status() {
+  return INTERRUPTED_STATUS;
+}
+
+namespace {
+
+// What identifies the file a path names: device and inode of the file, or, for one that does not
+// exist yet, of its directory together with its last component.
+struct file_key {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  std::string name;  // empty for an existing file
+};
+
+bool operator==(const file_key& x, const file_key& y) {
+  return x.dev == y.dev && x.ino == y.ino && x.name == y.name;
+}
+
+// The directory part of path ("." when it has none) and its last component.
+void split_path(const std::string& path, std::string* dir, std::string* name) {
+  std::size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) {
+    *dir = ".";
+    *name = path;
+  } else {
+    *dir = slash == 0 ? "/" : path.substr(0, slash);
+    *name = path.substr(slash + 1);
+  }
+}
+
+// The kernel's own bound on links followed in one lookup (MAXSYMLINKS).
+constexpr int LINK_HOPS = 40;
+
+// Follows the symbolic links that path's last component leads through, relative to the directory
+// of each, so that *path names the file itself, or, from a dangling link, the file that opening
+// the link would create. False on a loop or a link that cannot be read.
+bool follow_links(std::string* path) {
+  for (int hop = 0; hop < LINK_HOPS; ++hop) {
+    struct stat info;
+    if (lstat(path->c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+      return true;
+    }
+    std::string link(PATH_MAX, '\0');
+    ssize_t length = readlink(path->c_str(), link.data(), link.size());
+    if (length <= 0 || static_cast<std::size_t>(length) >= link.size()) {
+      return false;  // gone since lstat, or too long to be followed
+    }
+    link.resize(static_cast<std::size_t>(length));
+    if (link[0] != '/') {
+      std::string dir;
+      std::string name;
+      split_path(*path, &dir, &name);
+      link.insert(0, dir + '/');
+    }
+    path->swap(link);
+  }
+  return false;
+}
+
+bool file_key_of(std::string path, file_key* key) {
+  if (!follow_links(&path)) {
+    return false;
+  }
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0) {
+    *key = {info.st_dev, info.st_ino, ""};
+    return true;
+  }
+  // A file used as a directory or a directory it may not search: no file could be made there.
+  if (errno != ENOENT) {
+    return false;
+  }
+  std::string dir;
+  std::string name;
+  split_path(path, &dir, &name);
+  // "x/" and "x/.." cannot be created as files.
+  if (name.empty() || name == "." || name == ".." || stat(dir.c_str(), &info) != 0 ||
+      !S_ISDIR(info.st_mode)) {
+    return false;
+  }
+  *key = {info.st_dev, info.st_ino, name};
+  return true;
+}
+
+}  // namespace
+
+bool same_file(const std::string& a, const std::string& b) {
+  file_key key_a;
+  file_key key_b;
+  return file_key_of(a, &key_a) && file_key_of(b, &key_b) && key_a == key_b;
+}
+
+namespace {
+
+// The mode fopen gives a new file, 0666 less the umask. The umask can only be read by setting it,
+// which would change the mode of a file another thread creates meanwhile; done once, during static
+// initialisation, no other thread exists yet. The program never changes its umask.
+mode_t read_new_file_mode() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+const mode_t new_file_mode = read_new_file_mode();
+
+// What mkstemp replaces with its own letters; the temporary name is the name of the file it will
+// replace followed by this.
+constexpr char TEMP_SUFFIX[] = ".XXXXXX";
+
+std::string problem_text(const char* what, const std::string& path, int error) {
+  return std::string(what) + " " + path + ": " + std::strerror(error);
+}
+
+}  // namespace
+
+bool open_pending(const std::string& target, pending_file* file, std::string* problem) {
+  *file = pending_file();
+  // fopen writes through a symbolic link, where a rename would put a file in the link's place.
+  std::string path = target;
+  if (!follow_links(&path)) {
+    *problem = problem_text("cannot create", target, ELOOP);
+    return false;
+  }
+  // The rename would fail on a directory, but only once the sweep has measured everything.
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) {
+    *problem = problem_text("cannot create", target, EISDIR);
+    return false;
+  }
+  std::string temp = path + TEMP_SUFFIX;
+  int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    *problem = problem_text("cannot create", target, errno);
+    return false;
+  }
+  std::FILE* out = nullptr;
+  if (fchmod(fd, new_file_mode) != 0 || (out = fdopen(fd, "w")) == nullptr) {
+    int error = errno;
+    close(fd);
+    unlink(temp.c_str());
+    *problem = problem_text("cannot create", target, error);
+    return false;
+  }
+  file->out = out;
+  file->temp = temp;
+  file->target = target;
+  return true;
+}
+
+bool commit_pending(pending_file* file, std::string* problem) {
+  pending_file done = *file;
+  *file = pending_file();
+  if (done.out == nullptr) {
+    *problem = "cannot write " + done.target + ": it is not open";
+    return false;
+  }
+  // A write that failed earlier leaves the error flag set but errno long overwritten.
+  errno = 0;
+  int error = 0;
+  if (std::fflush(done.out) != 0 || std::ferror(done.out) != 0) {
+    error = errno != 0 ? errno : EIO;
+  } else if (fsync(fileno(done.out)) != 0) {
+    error = errno;
+  }
+  if (std::fclose(done.out) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    unlink(done.temp.c_str());
+    *problem = problem_text("cannot write", done.target, error);
+    return false;
+  }
+  std::string path = done.temp.substr(0, done.temp.size() - (sizeof TEMP_SUFFIX - 1));
+  if (std::rename(done.temp.c_str(), path.c_str()) != 0) {
+    error = errno;
+    unlink(done.temp.c_str());
+    *problem = problem_text("cannot replace", done.target, error);
+    return false;
+  }
+  return true;
+}
+
+void discard_pending(pending_file* file) {
+  if (file->out != nullptr) {
+    std::fclose(file->out);
+    unlink(file->temp.c_str());
+  }
+  *file = pending_file();
 }

@@ -1,10 +1,16 @@
 // Platform services on Windows: GetTickCount, CreateThread and SetThreadAffinityMask; the
 // processor topology from GetLogicalProcessorInformationEx, the model name from the processor
-// itself and the version from ntdll's RtlGetVersion.
+// itself and the version from ntdll's RtlGetVersion. For the sweep's interruption and files:
+// SetConsoleCtrlHandler, GetFileInformationByHandle, and the runtime's _open and _commit with
+// MoveFileEx.
 #include <cpuid.h>
+#include <fcntl.h>
 #include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -197,4 +203,251 @@ std::string os_name() {
 
 bool stderr_is_terminal() {
   return _isatty(_fileno(stderr)) != 0;
+}
+
+// --- Interruption and files the sweep writes.
+
+namespace {
+
+// Set by the handler, which Windows runs on a thread of its own, and read by any other thread.
+std::atomic<bool> interrupt_seen{false};
+
+BOOL WINAPI on_console_event(DWORD event) {
+  // Closing the console, logging off and shutting down are left to the default handler, which
+  // ends the process: Windows would end it shortly anyway.
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+    return FALSE;
+  }
+  if (interrupt_seen.exchange(true)) {
+    // At once, like _exit on Linux. ExitProcess, which the default handler calls, would first
+    // stop the main thread wherever it is, perhaps holding a stream's lock, and then run the C
+    // runtime's shutdown, which flushes the streams and would wait for that lock for ever.
+    TerminateProcess(GetCurrentProcess(), STATUS_CONTROL_C_EXIT);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+void watch_interrupts() {
+  // A process started in a new process group, or by one that ignores Ctrl-C, inherits the
+  // ignoring; as on Linux, the sweep watches for it all the same.
+  SetConsoleCtrlHandler(nullptr, FALSE);
+  SetConsoleCtrlHandler(on_console_event, TRUE);
+}
+
+bool interrupted() {
+  return interrupt_seen.load(std::memory_order_relaxed);
+}
+
+int interrupted_status() {
+  // The NTSTATUS bit pattern, which is what a process's exit code holds.
+  return static_cast<int>(STATUS_CONTROL_C_EXIT);
+}
+
+namespace {
+
+// What identifies the file a path names: the volume serial number and file index of the file, or,
+// for one that does not exist yet, of its directory together with its last component.
+struct file_key {
+  DWORD volume = 0;
+  DWORD index_high = 0;
+  DWORD index_low = 0;
+  std::string name;  // empty for an existing file
+};
+
+// Opens path for no access at all, which any file allows whoever has it open, and reads its
+// identity. False, with GetLastError's code in *error, when it cannot.
+bool open_key(const std::string& path, file_key* key, DWORD* attributes, DWORD* error) {
+  HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    *error = GetLastError();
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info;
+  bool known = GetFileInformationByHandle(handle, &info) != 0;
+  *error = GetLastError();
+  CloseHandle(handle);
+  if (known) {
+    key->volume = info.dwVolumeSerialNumber;
+    key->index_high = info.nFileIndexHigh;
+    key->index_low = info.nFileIndexLow;
+    *attributes = info.dwFileAttributes;
+  }
+  return known;
+}
+
+bool file_key_of(const std::string& path, file_key* key) {
+  DWORD attributes = 0;
+  DWORD error = 0;
+  if (open_key(path, key, &attributes, &error)) {
+    return true;
+  }
+  // Only a missing last component: a missing directory is ERROR_PATH_NOT_FOUND.
+  if (error != ERROR_FILE_NOT_FOUND) {
+    return false;
+  }
+  // GetFullPathName does to the name what the file system will: makes it absolute, takes . and
+  // .. away, and drops the dots and blanks that end a last component.
+  DWORD size = GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) {
+    return false;
+  }
+  std::string full(size, '\0');
+  char* name = nullptr;
+  DWORD length = GetFullPathNameA(path.c_str(), size, full.data(), &name);
+  if (length == 0 || length >= size || name == nullptr || *name == '\0') {
+    return false;
+  }
+  // The directory keeps its last backslash: "C:" alone would be drive C's current directory.
+  std::string dir(full.data(), name);
+  if (!open_key(dir, key, &attributes, &error) || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return false;
+  }
+  key->name = name;
+  return true;
+}
+
+std::wstring wide(const std::string& text) {
+  int length =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) {
+    return std::wstring();
+  }
+  std::wstring result(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), result.data(), length);
+  return result;
+}
+
+// Whether two last components are one name: Windows ignores case, comparing by its own upper-case
+// table, which is what CompareStringOrdinal uses.
+bool same_name(const std::string& x, const std::string& y) {
+  std::wstring wide_x = wide(x);
+  std::wstring wide_y = wide(y);
+  return CompareStringOrdinal(wide_x.data(), static_cast<int>(wide_x.size()), wide_y.data(),
+                              static_cast<int>(wide_y.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool same_file(const std::string& a, const std::string& b) {
+  file_key key_a;
+  file_key key_b;
+  if (!file_key_of(a, &key_a) || !file_key_of(b, &key_b) || key_a.volume != key_b.volume ||
+      key_a.index_high != key_b.index_high || key_a.index_low != key_b.index_low) {
+    return false;
+  }
+  if (key_a.name.empty() || key_b.name.empty()) {
+    return key_a.name.empty() && key_b.name.empty();
+  }
+  return same_name(key_a.name, key_b.name);
+}
+
+namespace {
+
+std::string problem_text(const char* what, const std::string& path, int error) {
+  return std::string(what) + " " + path + ": " + std::strerror(error);
+}
+
+// The system's words for a GetLastError code, without the full stop and line end they come with.
+std::string system_text(DWORD code) {
+  char text[256] = {};
+  DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                code, 0, text, sizeof text, nullptr);
+  std::string words(text, length);
+  words.erase(words.find_last_not_of(" .\r\n") + 1);
+  return words.empty() ? "error " + std::to_string(code) : words;
+}
+
+// Numbers the temporary names this process makes; with its process id they are new unless an
+// earlier process of the same id left one behind, which the exclusive creation then skips.
+std::atomic<unsigned> temp_count{0};
+
+// Attempts at a new temporary name before giving up; each one that fails found a leftover.
+constexpr int TEMP_ATTEMPTS = 100;
+
+}  // namespace
+
+bool open_pending(const std::string& target, pending_file* file, std::string* problem) {
+  *file = pending_file();
+  // MoveFileEx would refuse to replace either, but only once the sweep has measured everything.
+  DWORD attributes = GetFileAttributesA(target.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES) {
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      *problem = problem_text("cannot create", target, EISDIR);
+      return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      *problem = problem_text("cannot create", target, EACCES);
+      return false;
+    }
+  }
+  for (int attempt = 0; attempt < TEMP_ATTEMPTS; ++attempt) {
+    std::string temp = target + ".tmp" + std::to_string(GetCurrentProcessId()) + "." +
+                       std::to_string(temp_count.fetch_add(1));
+    // In text mode, as fopen(..., "w") opens.
+    int fd = _open(temp.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_TEXT, _S_IREAD | _S_IWRITE);
+    if (fd < 0 && errno == EEXIST) {
+      continue;
+    }
+    std::FILE* out = fd < 0 ? nullptr : _fdopen(fd, "w");
+    if (out == nullptr) {
+      int error = errno;
+      if (fd >= 0) {
+        _close(fd);
+        DeleteFileA(temp.c_str());
+      }
+      *problem = problem_text("cannot create", target, error);
+      return false;
+    }
+    file->out = out;
+    file->temp = temp;
+    file->target = target;
+    return true;
+  }
+  *problem = problem_text("cannot create", target, EEXIST);
+  return false;
+}
+
+bool commit_pending(pending_file* file, std::string* problem) {
+  pending_file done = *file;
+  *file = pending_file();
+  if (done.out == nullptr) {
+    *problem = "cannot write " + done.target + ": it is not open";
+    return false;
+  }
+  // A write that failed earlier leaves the error flag set but errno long overwritten.
+  errno = 0;
+  int error = 0;
+  if (std::fflush(done.out) != 0 || std::ferror(done.out) != 0) {
+    error = errno != 0 ? errno : EIO;
+  } else if (_commit(_fileno(done.out)) != 0) {
+    error = errno;
+  }
+  if (std::fclose(done.out) != 0 && error == 0) {
+    error = errno;
+  }
+  if (error != 0) {
+    DeleteFileA(done.temp.c_str());
+    *problem = problem_text("cannot write", done.target, error);
+    return false;
+  }
+  if (MoveFileExA(done.temp.c_str(), done.target.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == 0) {
+    DWORD code = GetLastError();
+    DeleteFileA(done.temp.c_str());
+    *problem = "cannot replace " + done.target + ": " + system_text(code);
+    return false;
+  }
+  return true;
+}
+
+void discard_pending(pending_file* file) {
+  if (file->out != nullptr) {
+    std::fclose(file->out);
+    DeleteFileA(file->temp.c_str());
+  }
+  *file = pending_file();
 }
