@@ -1,9 +1,9 @@
 // The load thread: the same pass as the driver's, over its own buffer, without end.
 #include "bench/load.h"
 
-#include "bench/setup.h"
 #include "bench/pass.h"
 #include "bench/report.h"
+#include "bench/setup.h"
 
 unsigned long THREAD_CALL load_thread(void*) {
   if (!restrict_current_thread(LOAD_MASK)) {

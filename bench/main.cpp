@@ -10,10 +10,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bench/setup.h"
 #include "bench/load.h"
 #include "bench/pass.h"
 #include "bench/report.h"
+#include "bench/setup.h"
 #include "platform/platform.h"
 
 namespace {

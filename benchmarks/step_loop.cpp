@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "bench/setup.h"
 #include "bench/pass.h"
+#include "bench/setup.h"
 
 namespace {
 

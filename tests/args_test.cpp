@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "bench/setup.h"
 #include "bench/pass.h"
+#include "bench/setup.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <thread>
 #include <vector>
 
-#include "bench/setup.h"
 #include "bench/pass.h"
+#include "bench/setup.h"
 
 namespace {
 

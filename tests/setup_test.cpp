@@ -5,9 +5,9 @@
 #include <set>
 #include <string>
 
-#include "bench/setup.h"
 #include "bench/pass.h"
 #include "bench/report.h"
+#include "bench/setup.h"
 
 namespace {
 
