@@ -3,7 +3,12 @@
 #include "sweep/options.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+
+#include "sweep/rounds.h"
+#include "sweep/stats.h"
 
 namespace {
 
@@ -67,8 +72,34 @@ std::string read_sizes(const std::string& text, std::vector<int>& sizes) {
   }
 }
 
+// A positive decimal number such as 50, 0.5 or 2.25 (digits and at most one point; no sign or
+// exponent, so that what the user reads back is what was meant), at most hi.
+bool read_decimal(const std::string& text, double hi, double& out) {
+  std::size_t digits = 0;
+  std::size_t points = 0;
+  for (char ch : text) {
+    if (ch >= '0' && ch <= '9') {
+      ++digits;
+    } else if (ch == '.') {
+      ++points;
+    } else {
+      return false;
+    }
+  }
+  if (digits == 0 || points > 1 || text.size() > 24) {
+    return false;
+  }
+  double value = std::strtod(text.c_str(), nullptr);
+  if (!(value > 0.0) || value > hi) {
+    return false;
+  }
+  out = value;
+  return true;
+}
+
 bool takes_value(const std::string& name) {
-  static const char* const names[] = {"sizes",    "rounds", "steps", "probe-cpu",
+  static const char* const names[] = {"sizes",    "rounds", "steps",      "pass-ms",
+                                      "time",     "margin", "confidence", "probe-cpu",
                                       "load-cpu", "csv",    "json"};
   for (const char* n : names) {
     if (name == n) {
@@ -78,6 +109,11 @@ bool takes_value(const std::string& name) {
   return false;
 }
 
+std::string decimal_problem(const std::string& name, const std::string& value,
+                            const std::string& range) {
+  return "--" + name + ": '" + value + "' is not " + range;
+}
+
 // Applies one option that takes a value.
 std::string apply(const std::string& name, const std::string& value, sweep_options& opts) {
   long long n = 0;
@@ -85,10 +121,9 @@ std::string apply(const std::string& name, const std::string& value, sweep_optio
     return read_sizes(value, opts.sizes);
   }
   if (name == "rounds") {
-    if (!read_number(value, MIN_ROUNDS, MAX_ROUNDS, n)) {
-      return "--rounds: '" + value + "' is not a whole number from " + std::to_string(MIN_ROUNDS) +
-             " to " + std::to_string(MAX_ROUNDS) + " (fewer than " + std::to_string(MIN_ROUNDS) +
-             " rounds cannot give a 95 % interval)";
+    if (!read_number(value, 1, MAX_ROUNDS, n)) {
+      return "--rounds: '" + value + "' is not a whole number from 1 to " +
+             std::to_string(MAX_ROUNDS);
     }
     opts.rounds = static_cast<int>(n);
   } else if (name == "steps") {
@@ -96,6 +131,26 @@ std::string apply(const std::string& name, const std::string& value, sweep_optio
       return "--steps: '" + value + "' is not a whole number from 1 to 2147483647";
     }
     opts.steps = static_cast<std::int32_t>(n);
+  } else if (name == "pass-ms") {
+    if (!read_decimal(value, MAX_PASS_MS, opts.pass_ms) || opts.pass_ms < MIN_PASS_MS) {
+      return decimal_problem(name, value, "a number of milliseconds from 0.1 to 10000");
+    }
+    opts.pass_ms_given = true;
+  } else if (name == "time") {
+    if (!read_decimal(value, MAX_TIME_S, opts.time_s)) {
+      return decimal_problem(name, value, "a positive number of seconds, at most 1000000");
+    }
+    opts.time_given = true;
+  } else if (name == "margin") {
+    if (!read_decimal(value, MAX_MARGIN, opts.margin)) {
+      return decimal_problem(name, value, "a positive percentage, at most 100");
+    }
+  } else if (name == "confidence") {
+    double c = 0.0;
+    if (!read_decimal(value, 1.0, c) || !(c < 1.0)) {
+      return decimal_problem(name, value, "a fraction between 0 and 1, such as 0.95");
+    }
+    opts.confidence = c;
   } else if (name == "probe-cpu" || name == "load-cpu") {
     if (!read_number(value, 0, 1000000, n)) {
       return "--" + name + ": '" + value + "' is not a processor number";
@@ -130,11 +185,11 @@ std::string parse_options(int argc, const char* const* argv, sweep_options& opts
       (name == "help" ? opts.help : opts.version) = true;
       return "";
     }
-    if (name == "alone") {
+    if (name == "alone" || name == "null") {
       if (eq != std::string::npos) {
-        return "--alone takes no value";
+        return "--" + name + " takes no value";
       }
-      opts.alone = true;
+      (name == "alone" ? opts.alone : opts.null_run) = true;
       continue;
     }
     if (!takes_value(name)) {
@@ -153,10 +208,41 @@ std::string parse_options(int argc, const char* const* argv, sweep_options& opts
       return problem;
     }
   }
+  if (opts.steps > 0 && opts.pass_ms_given) {
+    return "--steps and --pass-ms do not go together: each sets the length of a pass";
+  }
+  if (opts.rounds > 0 && opts.time_given) {
+    return "--rounds and --time do not go together: --rounds runs exactly that many rounds a "
+           "size, --time stops each size once it is decided";
+  }
   if (!opts.csv.empty() && opts.csv == opts.json) {
     return "--csv and --json name the same file";
   }
   return "";
+}
+
+double family_alpha(const sweep_options& opts) {
+  return 1.0 - opts.confidence;
+}
+
+double size_alpha(const sweep_options& opts, int units) {
+  return family_alpha(opts) / std::max(units, 1);
+}
+
+std::string check_rounds(const sweep_options& opts, int units) {
+  if (opts.rounds == 0) {
+    return "";
+  }
+  int least = least_fixed_rounds(size_alpha(opts, units));
+  if (opts.rounds >= least) {
+    return "";
+  }
+  char reach[96];
+  std::snprintf(reach, sizeof reach, "%g %% for each of %d %s (%g %% for all at once)",
+                100.0 * (1.0 - size_alpha(opts, units)), units, units == 1 ? "size" : "sizes",
+                100.0 * opts.confidence);
+  return "--rounds: " + std::to_string(opts.rounds) + " rounds cannot reach " + reach +
+         "; give at least " + std::to_string(least);
 }
 
 std::string check_processors(const sweep_options& opts, const std::vector<int>& allowed) {
@@ -177,13 +263,24 @@ std::string check_processors(const sweep_options& opts, const std::vector<int>& 
 std::string usage_text() {
   const std::string first = std::to_string(DEFAULT_FIRST_BUFLOG);
   const std::string last = std::to_string(DEFAULT_LAST_BUFLOG);
-  const std::string min_rounds = std::to_string(MIN_ROUNDS);
+  char defaults[512];
+  std::snprintf(defaults, sizeof defaults,
+                "  --time SECONDS    the time for the whole sweep (default %g)\n"
+                "  --margin PCT      'same within PCT %%' when the interval lies inside +-PCT "
+                "(default %g)\n"
+                "  --confidence C    for the whole sweep, between 0 and 1 (default %g)\n"
+                "  --rounds N        exactly N rounds a size, no early stop, a fixed-sample "
+                "interval\n"
+                "  --pass-ms MS      the length of a pass, 0.1 to 10000 ms (default %g)\n",
+                DEFAULT_TIME_S, DEFAULT_MARGIN, DEFAULT_CONFIDENCE, DEFAULT_PASS_MS);
   return "Usage: affinity_sweep [OPTION]...\n"
          "Measures how much pinning a memory-bound pass to one logical processor gains while an\n"
-         "identical load runs pinned to another, across buffer sizes, with a 95 % confidence\n"
-         "interval for each gain. Each round times a default pass (any processor the process may\n"
-         "use) and a pinned pass, in alternating order; a round's gain is\n"
-         "(default - pinned) / default in percent.\n"
+         "identical load runs pinned to another, across buffer sizes. Each round times a default\n"
+         "pass (any processor the process may use) and a pinned pass in alternating order; a\n"
+         "round's gain is (default - pinned) / default in percent. Each size runs rounds until\n"
+         "its confidence sequence for the median gain decides it (same within the margin,\n"
+         "pinned faster or pinned slower) or its share of the time is spent (undecided). The\n"
+         "confidence holds for all sizes at once.\n"
          "\n"
          "Options:\n"
          "  --sizes LIST      buflog values (buffers of 2^buflog bytes), each from " +
@@ -191,18 +288,18 @@ std::string usage_text() {
          ", as a range\n"
          "                    " +
          first + "-" + last + ", a list " + first + "," + last + " or both (default " + first +
-         "-" + last + ")\n" + "  --rounds N        rounds per size, at least " + min_rounds +
-         " (default " + std::to_string(DEFAULT_ROUNDS) + ")\n" +
-         "  --steps N         steps per pass, 1 to 2147483647 (default " +
-         std::to_string(DEFAULT_STEPS) + ")\n" +
+         "-" + last + ")\n" + defaults +
+         "  --steps N         steps per pass, 1 to 2147483647, instead of --pass-ms\n"
          "  --probe-cpu N     logical processor of the pinned pass (default 0)\n"
          "  --load-cpu N      logical processor of the load (default 1); may equal --probe-cpu\n"
          "  --alone           also time the pinned pass with the load paused\n"
+         "  --null            a null run: both passes of a round pinned to the probe processor\n"
          "  --csv FILE        write every timed pass to FILE as it is measured\n"
          "  --json FILE       write the machine, the parameters, the results and every pass\n"
          "  --help            show this help and exit\n"
          "  --version         show the version and exit\n"
          "\n"
          "Exit status: 0 when every size was measured and written; 1 when a run failed (a buffer\n"
-         "or the load thread could not be had, or output could not be written); 2 for bad usage.\n";
+         "or the load thread could not be had, or output could not be written); 2 for bad usage;\n"
+         "130 when interrupted.\n";
 }

@@ -5,23 +5,36 @@
 #include <string>
 #include <vector>
 
+#include "sweep/rounds.h"
+#include "sweep/stats.h"
+
 constexpr int MIN_BUFLOG = 17;        // 128 KiB
 constexpr int MAX_SWEEP_BUFLOG = 30;  // 1 GiB, the largest the pass supports
-constexpr int MIN_ROUNDS = 6;         // fewer cannot give a 95 % interval for the median
 constexpr int MAX_ROUNDS = 1000000;
 constexpr int DEFAULT_FIRST_BUFLOG = 17;  // the default sizes: L2-resident up to past the
 constexpr int DEFAULT_LAST_BUFLOG = 26;   // last-level cache, into memory
-constexpr int DEFAULT_ROUNDS = 25;
-constexpr std::int32_t DEFAULT_STEPS = 30000000;
+// The default budget keeps a sweep of the default sizes within a minute, set-up included.
+constexpr double DEFAULT_TIME_S = 55.0;
+constexpr double MAX_TIME_S = 1000000.0;
+constexpr double DEFAULT_MARGIN = 1.0;  // percent
+constexpr double MAX_MARGIN = 100.0;
+constexpr double MIN_PASS_MS = 0.1;
 
 struct sweep_options {
   std::vector<int> sizes;  // buflog values, in the order given
-  int rounds = DEFAULT_ROUNDS;
-  std::int32_t steps = DEFAULT_STEPS;  // steps in every pass
-  int probe_cpu = 0;                   // where the pinned pass runs
-  int load_cpu = 1;                    // where the load runs
-  bool alone = false;                  // also time the pinned pass with the load paused
-  std::string csv;                     // "" for none
+  int rounds = 0;          // --rounds: exactly this many a size; 0: until decided, within time_s
+  std::int32_t steps = 0;  // --steps: steps in every pass; 0: set per size from pass_ms
+  double pass_ms = DEFAULT_PASS_MS;
+  bool pass_ms_given = false;
+  double time_s = DEFAULT_TIME_S;
+  bool time_given = false;
+  double margin = DEFAULT_MARGIN;          // percent: "same within" it
+  double confidence = DEFAULT_CONFIDENCE;  // for the whole sweep at once
+  int probe_cpu = 0;                       // where the pinned pass runs
+  int load_cpu = 1;                        // where the load runs
+  bool alone = false;                      // also time the pinned pass with the load paused
+  bool null_run = false;  // both passes of a round pinned alike: the true gain is 0
+  std::string csv;        // "" for none
   std::string json;
   bool help = false;
   bool version = false;
@@ -30,6 +43,16 @@ struct sweep_options {
 // Reads argv into opts. Returns "" when the command line is usable, otherwise the problem in
 // one line. Stops at --help or --version, which need nothing else.
 std::string parse_options(int argc, const char* const* argv, sweep_options& opts);
+
+// The error probability of the whole sweep, 1 - confidence, and each size's share of it: the
+// family's split evenly among the units measured (Bonferroni), so that the confidence holds for
+// every size at once.
+double family_alpha(const sweep_options& opts);
+double size_alpha(const sweep_options& opts, int units);
+
+// "" when --rounds, if given, can reach each size's confidence at all, otherwise the problem in
+// one line, naming the least number of rounds that can.
+std::string check_rounds(const sweep_options& opts, int units);
 
 // "" when the process may use both the probe and the load processor (allowed is the list of
 // those it may use), otherwise the problem in one line.

@@ -18,7 +18,7 @@ void minutes(char* out, std::size_t size, double seconds) {
 
 }  // namespace
 
-void show_progress(int size_no, int sizes, int buflog, int round, int rounds, double elapsed_s,
+void show_progress(int unit_no, int units, int buflog, int round, int rounds, double elapsed_s,
                    double left_s) {
   if (!on_terminal) {
     return;
@@ -27,11 +27,16 @@ void show_progress(int size_no, int sizes, int buflog, int round, int rounds, do
   char left[32];
   minutes(elapsed, sizeof elapsed, elapsed_s);
   minutes(left, sizeof left, left_s);
-  // Larger buffers are slower, so the time left, taken from the size being measured, is a
-  // lower bound.
-  std::fprintf(stderr,
-               "\r\033[Kbuflog %d (size %d of %d), round %d of %d, %s elapsed, at least %s left",
-               buflog, size_no, sizes, round, rounds, elapsed, left);
+  if (rounds > 0) {
+    // Larger buffers are slower, so the time left, taken from the size being measured, is a
+    // lower bound.
+    std::fprintf(stderr,
+                 "\r\033[Kbuflog %d (%d of %d), round %d of %d, %s elapsed, at least %s left",
+                 buflog, unit_no, units, round, rounds, elapsed, left);
+  } else {
+    std::fprintf(stderr, "\r\033[Kbuflog %d (%d of %d), round %d, %s elapsed, %s of the time left",
+                 buflog, unit_no, units, round, elapsed, left);
+  }
 }
 
 void clear_progress() {

@@ -2,9 +2,10 @@
 // a log or a CI run gets nothing.
 #pragma once
 
-// Replaces the progress line: the size being measured, its round, the time so far and the
-// least time left.
-void show_progress(int size_no, int sizes, int buflog, int round, int rounds, double elapsed_s,
+// Replaces the progress line: the size being measured (unit unit_no of units: each pair's
+// sizes), its round and the time so far. With a fixed number of rounds (rounds > 0) left_s is
+// the least time left; otherwise it is what is left of the time budget.
+void show_progress(int unit_no, int units, int buflog, int round, int rounds, double elapsed_s,
                    double left_s);
 
 // Erases the progress line, so that a table row on the same terminal starts clean.

@@ -20,18 +20,22 @@ TEST(ParseOptions, Defaults) {
   EXPECT_EQ(o.sizes.back(), DEFAULT_LAST_BUFLOG);
   EXPECT_EQ(o.sizes.size(),
             static_cast<std::size_t>(DEFAULT_LAST_BUFLOG - DEFAULT_FIRST_BUFLOG + 1));
-  EXPECT_EQ(o.rounds, DEFAULT_ROUNDS);
-  EXPECT_EQ(o.steps, DEFAULT_STEPS);
+  EXPECT_EQ(o.rounds, 0);  // until decided
+  EXPECT_EQ(o.steps, 0);   // from the pass time
+  EXPECT_EQ(o.time_s, DEFAULT_TIME_S);
+  EXPECT_EQ(o.margin, 1.0);
+  EXPECT_EQ(o.confidence, 0.95);
   EXPECT_EQ(o.probe_cpu, 0);
   EXPECT_EQ(o.load_cpu, 1);
   EXPECT_FALSE(o.alone);
-  EXPECT_GE(DEFAULT_ROUNDS, MIN_ROUNDS);
+  EXPECT_FALSE(o.null_run);
 }
 
 TEST(ParseOptions, Accepts) {
   sweep_options o;
   ASSERT_EQ(parse({"--sizes", "17-19,24", "--rounds=6", "--steps", "2147483647", "--probe-cpu", "1",
-                   "--load-cpu=1", "--alone", "--csv", "a.csv", "--json=b.json"},
+                   "--load-cpu=1", "--alone", "--null", "--csv", "a.csv", "--json=b.json",
+                   "--margin", "0.5", "--confidence=0.99"},
                   o),
             "");
   EXPECT_EQ(o.sizes, (std::vector<int>{17, 18, 19, 24}));
@@ -40,9 +44,16 @@ TEST(ParseOptions, Accepts) {
   EXPECT_EQ(o.probe_cpu, 1);
   EXPECT_EQ(o.load_cpu, 1);
   EXPECT_TRUE(o.alone);
+  EXPECT_TRUE(o.null_run);
+  EXPECT_EQ(o.margin, 0.5);
+  EXPECT_EQ(o.confidence, 0.99);
   EXPECT_EQ(o.csv, "a.csv");
   EXPECT_EQ(o.json, "b.json");
 
+  ASSERT_EQ(parse({"--time", "12.5", "--margin=2"}, o), "");
+  EXPECT_EQ(o.time_s, 12.5);
+  EXPECT_TRUE(o.time_given);
+  EXPECT_EQ(o.margin, 2.0);
   ASSERT_EQ(parse({"--sizes", "30,17"}, o), "");
   EXPECT_EQ(o.sizes, (std::vector<int>{30, 17}));
   ASSERT_EQ(parse({"--steps=1", "--help", "--bogus"}, o), "");
@@ -73,11 +84,12 @@ TEST(ParseOptions, Refusals) {
       {{"--sizes", "x"}, "'x'"},
       {{"--sizes", "17,17"}, "given twice"},
       {{"--sizes", "17-19,18"}, "given twice"},
-      {{"--rounds", "5"}, "fewer than 6 rounds cannot give a 95 % interval"},
-      {{"--rounds", "0"}, "from 6"},
-      {{"--rounds", "-6"}, "from 6"},
-      {{"--rounds", "6x"}, "from 6"},
-      {{"--rounds", ""}, "from 6"},
+      {{"--rounds", "0"}, "from 1"},
+      {{"--rounds", "-6"}, "from 1"},
+      {{"--rounds", "6x"}, "from 1"},
+      {{"--rounds", ""}, "from 1"},
+      {{"--rounds", "1000001"}, "from 1 to 1000000"},
+      {{"--rounds", "10", "--time", "5"}, "--rounds and --time do not go together"},
       {{"--steps", "0"}, "from 1 to 2147483647"},
       {{"--steps", "2147483648"}, "from 1 to 2147483647"},
       {{"--steps", "99999999999999999999"}, "from 1 to 2147483647"},
@@ -88,6 +100,25 @@ TEST(ParseOptions, Refusals) {
       {{"--csv", ""}, "--csv: the file name is empty"},
       {{"--csv=out", "--json", "out"}, "same file"},
       {{"--alone=yes"}, "--alone takes no value"},
+      {{"--null=1"}, "--null takes no value"},
+      {{"--time", "0"}, "--time: '0' is not a positive number of seconds"},
+      {{"--time", "-5"}, "--time: '-5' is not a positive"},
+      {{"--time", "1e3"}, "'1e3' is not"},
+      {{"--time", "abc"}, "'abc' is not"},
+      {{"--time", "."}, "'.' is not"},
+      {{"--time", "1.2.3"}, "'1.2.3' is not"},
+      {{"--time", "1000001"}, "at most 1000000"},
+      {{"--time", ""}, "'' is not"},
+      {{"--margin", "0"}, "--margin: '0' is not a positive percentage"},
+      {{"--margin", "0.000"}, "is not a positive percentage"},
+      {{"--margin", "-1"}, "is not a positive percentage"},
+      {{"--margin", "101"}, "at most 100"},
+      {{"--margin", "nan"}, "is not a positive percentage"},
+      {{"--confidence", "0"}, "--confidence: '0' is not a fraction between 0 and 1"},
+      {{"--confidence", "1"}, "between 0 and 1"},
+      {{"--confidence", "1.0"}, "between 0 and 1"},
+      {{"--confidence", "95"}, "between 0 and 1"},
+      {{"--confidence", "-0.5"}, "between 0 and 1"},
       {{"--help=1"}, "--help takes no value"},
   };
   for (const auto& c : cases) {
@@ -102,6 +133,23 @@ TEST(ParseOptions, Refusals) {
     bool found = problem.find(c.says) != std::string::npos;
     EXPECT_TRUE(found) << shown << " gave: " << problem;
   }
+}
+
+TEST(CheckRounds, RefusesTooFewForEachSizesConfidence) {
+  sweep_options o;
+  ASSERT_EQ(parse({"--rounds", "8"}, o), "");
+  // Ten sizes at 95 % for all: 99.5 % for each, which takes 9 rounds.
+  EXPECT_EQ(check_rounds(o, 10),
+            "--rounds: 8 rounds cannot reach 99.5 % for each of 10 sizes (95 % for all at once); "
+            "give at least 9");
+  EXPECT_EQ(check_rounds(o, 1), "");
+  ASSERT_EQ(parse({"--rounds", "9"}, o), "");
+  EXPECT_EQ(check_rounds(o, 10), "");
+  ASSERT_EQ(parse({"--rounds", "5"}, o), "");
+  EXPECT_NE(check_rounds(o, 1).find("give at least 6"), std::string::npos);
+  ASSERT_EQ(parse({}, o), "");
+  EXPECT_EQ(check_rounds(o, 10), "") << "without --rounds the sweep stops when decided";
+  EXPECT_NEAR(size_alpha(o, 10), 0.005, 1e-15);
 }
 
 TEST(CheckProcessors, OnlyThoseTheProcessMayUse) {
