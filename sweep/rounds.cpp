@@ -42,7 +42,7 @@ constexpr std::int32_t FIRST_STEPS = 10000;
 // Warm-up after the steps are set: caches, TLBs and the load settle before the first round.
 // Its median pass refines the steps, for the first passes after the fill run on cold caches.
 constexpr std::int64_t WARMUP_NS = 50000000;
-constexpr std::size_t WARMUP_PASSES = 3;
+constexpr std::size_t WARMUP_PASSES = 4;
 constexpr std::int32_t MAX_STEPS = std::numeric_limits<std::int32_t>::max();
 
 // One pass of the step loop, timed with the monotonic clock; the clock is read right before
@@ -73,13 +73,16 @@ std::unique_ptr<unsigned char[]> filled_buffer() {
   return buf;
 }
 
-// Sets run.steps and warms up, all with the thread's affinity released and the load running.
-// The steps come from passes timed under the load, refined once by the warm-up's median pass, so
-// that they fit the machine and the size as they are now.
+// Sets run.steps and warms up, with the load running. The steps come from passes timed pinned to
+// the probe processor, where the thread is sure not to share a processor with the load unless
+// asked to; the warm-up then alternates the two kinds of pass as the rounds will, and its median
+// pass refines the steps once, for the first passes after the fill run on cold caches.
 void set_steps(const method& m, const unsigned char* probe, load_worker& w, size_run& run) {
+  const std::uint64_t probe_mask = std::uint64_t{1} << m.probe_cpu;
   std::int32_t steps = m.steps;
   const double target_ns = m.pass_ms * 1e6;
   if (steps == 0) {
+    restrict_current_thread(probe_mask);
     steps = FIRST_STEPS;
     std::int64_t ns = timed_ns(probe, steps);
     run.warmup_ns += ns;
@@ -94,6 +97,11 @@ void set_steps(const method& m, const unsigned char* probe, load_worker& w, size
   std::vector<double> warm;
   std::int64_t spent = 0;
   while (warm.size() < WARMUP_PASSES || spent < WARMUP_NS) {
+    if (warm.size() % 2 == 0 && !m.null_run) {
+      unrestrict_current_thread();
+    } else {
+      restrict_current_thread(probe_mask);
+    }
     std::int64_t ns = timed_ns(probe, steps);
     warm.push_back(static_cast<double>(ns));
     spent += ns;

@@ -19,9 +19,9 @@ using sweep_clock = std::chrono::steady_clock;
 // must outlast the scheduler's own time scales, or it measures the moment after an affinity
 // change rather than the affinity: a thread pinned onto a busy processor is served first for a
 // slice, so a pass of a few milliseconds is not slowed at all, and a default pass has no time to
-// be moved. 30 ms is the shortest that showed a pass sharing the load's processor as slower,
-// every time, on Linux (README: "How long a pass").
-constexpr double DEFAULT_PASS_MS = 30.0;
+// be moved. 20 ms is the shortest that showed a pass sharing the load's processor as slower,
+// every time, on a quiet Linux machine (README: "How long a pass").
+constexpr double DEFAULT_PASS_MS = 20.0;
 constexpr double MAX_PASS_MS = 10000.0;
 
 enum class pass_kind { default_affinity, pinned, alone };
