@@ -1,5 +1,5 @@
-// How the topology tests write places: as one line of text, so that a case states the whole
-// expected result and a failure shows the whole result it got.
+// How the topology tests write places and chosen pairs: each as one line of text, so that a case
+// states the whole expected result and a failure shows the whole result it got.
 #pragma once
 
 #include <string>
@@ -7,6 +7,17 @@
 
 #include "platform/platform.h"
 #include "sweep/output.h"
+#include "sweep/pairs.h"
+
+// "smt_siblings 0:4, shared_llc 0:1, same 0:0"; "" for no pair.
+inline std::string pairs_text(const std::vector<cpu_pair>& pairs) {
+  std::string text;
+  for (const cpu_pair& pair : pairs) {
+    text += (text.empty() ? "" : ", ") + std::string(relation_id(pair.relation)) + " " +
+            std::to_string(pair.probe) + ":" + std::to_string(pair.load);
+  }
+  return text;
+}
 
 // "2: package 0, core 2-3, llc 0-7; 3: ..."
 inline std::string places_text(const std::vector<cpu_place>& places) {

@@ -1,6 +1,7 @@
 // How two processors are related, and where each sits, read from a small sysfs tree written for
 // each case: a healthy machine of two cores with two hardware threads each, changed by the case
-// into the topology or the fault it shows. Linux only.
+// into the topology or the fault it shows, or a whole machine of its own from which the case
+// chooses the pairs for --pairs auto. Linux only.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "platform/sysfs.h"
+#include "sweep/pairs.h"
 #include "tests/places_text.h"
 
 // Names the relations in failure messages (GoogleTest finds it next to the type).
@@ -256,6 +258,69 @@ TEST(SysfsPlaces, Cases) {
       EXPECT_TRUE(read) << c.name;
       EXPECT_EQ(places_text(places), c.places) << c.name;
     }
+  }
+  std::error_code error;
+  fs::remove_all(top, error);
+}
+
+TEST(SysfsPlaces, WhereNoneCanBeReadTheLowestTwoAreMeasured) {
+  // A container without sysfs: the caller gets no places and falls back.
+  std::vector<cpu_place> places;
+  EXPECT_FALSE(sysfs_places(testing::TempDir() + "no_such_sysfs", {0, 1, 2}, &places));
+  EXPECT_TRUE(places.empty());
+  EXPECT_EQ(pairs_text(fallback_pairs({0, 1, 2})), "unknown 0:1, same 0:0");
+}
+
+struct choice_case {
+  const char* name;
+  machine m;
+  std::vector<int> allowed;
+  const char* pairs;  // as pairs_text writes them
+};
+
+// Four cores with two hardware threads each and one L3, numbered as Linux numbers them: the
+// first thread of every core, then the second of every core.
+const machine SMT_LINUX = {{"0", "0", "0", "0", "0", "0", "0", "0"},
+                           {"0,4", "1,5", "2,6", "3,7", "0,4", "1,5", "2,6", "3,7"},
+                           {"0-7", "0-7", "0-7", "0-7", "0-7", "0-7", "0-7", "0-7"}};
+
+const choice_case CHOICE_CASES[] = {
+    {"this project's machine: two cores of a VM sharing the L3",
+     {{"0", "0"}, {"0", "1"}, {"0-1", "0-1"}},
+     {0, 1},
+     "shared_llc 0:1, same 0:0"},
+    {"four cores with two threads each, numbered the Linux way",
+     SMT_LINUX,
+     {0, 1, 2, 3, 4, 5, 6, 7},
+     "smt_siblings 0:4, shared_llc 0:1, same 0:0"},
+    {"the same machine numbered the Windows way: a core's threads are neighbours",
+     {{"0", "0", "0", "0", "0", "0", "0", "0"},
+      {"0-1", "0-1", "2-3", "2-3", "4-5", "4-5", "6-7", "6-7"},
+      {"0-7", "0-7", "0-7", "0-7", "0-7", "0-7", "0-7", "0-7"}},
+     {0, 1, 2, 3, 4, 5, 6, 7},
+     "smt_siblings 0:1, shared_llc 0:2, same 0:0"},
+    {"two packages of four cores, each pair of cores with an L3 of its own",
+     {{"0", "0", "0", "0", "1", "1", "1", "1"},
+      {"0", "1", "2", "3", "4", "5", "6", "7"},
+      {"0-1", "0-1", "2-3", "2-3", "4-5", "4-5", "6-7", "6-7"}},
+     {0, 1, 2, 3, 4, 5, 6, 7},
+     "shared_llc 0:1, separate_llc 0:2, other_package 0:4, same 0:0"},
+    {"only some processors allowed (taskset -c 2,3,6)",
+     SMT_LINUX,
+     {2, 3, 6},
+     "smt_siblings 2:6, shared_llc 2:3, same 2:2"},
+};
+
+TEST(SysfsPlaces, ChooseThePairs) {
+  fs::path top = fresh_top();
+  ASSERT_FALSE(top.empty());
+  int n = 0;
+  for (const choice_case& c : CHOICE_CASES) {
+    fs::path root = top / std::to_string(n++);
+    write_machine(root, c.m);
+    std::vector<cpu_place> places;
+    ASSERT_TRUE(sysfs_places(root.string(), c.allowed, &places)) << c.name;
+    EXPECT_EQ(pairs_text(auto_pairs(places)), c.pairs) << c.name;
   }
   std::error_code error;
   fs::remove_all(top, error);
