@@ -1,8 +1,10 @@
 // The pairs a sweep measures: reading --pairs, how two places relate, the automatic choice from
 // places made here (the same choice from sysfs trees and Windows buffers is tested with their
-// readers), and the fallback when the places cannot be read.
+// readers), and the fallback when the places cannot be read; and that this machine's places
+// relate as processor_relation relates its processors.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -144,6 +146,24 @@ TEST(FallbackPairs, AreTheLowestTwoAndTheControl) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(pairs_text(fallback_pairs(c.allowed)), c.pairs) << c.allowed.size();
+  }
+}
+
+TEST(ProcessorPlaces, RelateAsProcessorRelationDoes) {
+  std::vector<int> cpus = allowed_processors();
+  cpus.resize(std::min<std::size_t>(cpus.size(), 16));  // enough to meet every relation here
+  std::vector<cpu_place> places;
+  if (!processor_places(cpus, &places)) {
+    GTEST_SKIP() << "the topology of this machine cannot be read";
+  }
+  ASSERT_EQ(places.size(), cpus.size());
+  for (std::size_t i = 0; i < cpus.size(); ++i) {
+    EXPECT_EQ(places[i].cpu, cpus[i]);
+    for (std::size_t j = 0; j < cpus.size(); ++j) {
+      EXPECT_EQ(relation_id(place_relation(places[i], places[j])),
+                std::string(relation_id(processor_relation(cpus[i], cpus[j]))))
+          << cpus[i] << ":" << cpus[j];
+    }
   }
 }
 
