@@ -126,3 +126,66 @@ bool commit_pending(pending_file* file, std::string* problem);
 
 // Closes and removes the temporary file, leaving the target as it was (nothing when none is open).
 void discard_pending(pending_file* file);
+
+// --- Where each processor sits, for choosing processor pairs.
+
+#include <algorithm>
+#include <cstddef>
+
+// Where one logical processor sits: the processors it shares a core with (its SMT siblings,
+// itself included) and its last-level cache with, and its package. Two processors are SMT
+// siblings when each is in the other's core list, share the last-level cache when each is in the
+// other's llc list, and are in one package when their package names are equal.
+struct cpu_place {
+  int cpu = -1;
+  std::string package;         // as the system names it; "" when unknown
+  std::vector<int> core_cpus;  // ascending
+  std::vector<int> llc_cpus;   // ascending; the highest-level data or unified cache
+};
+
+// The places of the processors in cpus, in the same order. False when any of them cannot be
+// read (a container without sysfs, an unknown layout), so the caller can say so and fall back;
+// *places is then left as it was. Read once for all of them: choosing pairs among hundreds of
+// processors must not read the system per pair.
+bool processor_places(const std::vector<int>& cpus, std::vector<cpu_place>* places);
+
+// How two places relate, as processor_relation says it of their processors: same when a.cpu ==
+// b.cpu, unknown when either names no processor or lacks the name or list that would decide.
+// Mutual membership keeps the answer the same either way round, even where the lists disagree.
+inline cpu_relation place_relation(const cpu_place& a, const cpu_place& b) {
+  if (a.cpu < 0 || b.cpu < 0) {
+    return cpu_relation::unknown;
+  }
+  if (a.cpu == b.cpu) {
+    return cpu_relation::same;
+  }
+  if (a.package.empty() || b.package.empty()) {
+    return cpu_relation::unknown;
+  }
+  if (a.package != b.package) {
+    return cpu_relation::other_package;
+  }
+  auto each_in_other = [&a, &b](const std::vector<int>& of_a, const std::vector<int>& of_b) {
+    return std::binary_search(of_a.begin(), of_a.end(), b.cpu) &&
+           std::binary_search(of_b.begin(), of_b.end(), a.cpu);
+  };
+  if (a.core_cpus.empty() || b.core_cpus.empty()) {
+    return cpu_relation::unknown;
+  }
+  if (each_in_other(a.core_cpus, b.core_cpus)) {
+    return cpu_relation::smt_siblings;
+  }
+  if (a.llc_cpus.empty() || b.llc_cpus.empty()) {
+    return cpu_relation::unknown;
+  }
+  return each_in_other(a.llc_cpus, b.llc_cpus) ? cpu_relation::shared_llc
+                                               : cpu_relation::separate_llc;
+}
+
+// Windows only: the places of cpus (each 0 to 63) from info, size bytes as
+// GetLogicalProcessorInformationEx(RelationAll) fills them; processor_places hands it the running
+// machine's, the tests a buffer of their own. The packages are named "0", "1", ... in the order
+// their records come. False when the buffer is malformed or does not place every one of cpus;
+// *places is then left as it was.
+bool processor_info_places(const void* info, std::size_t size, const std::vector<int>& cpus,
+                           std::vector<cpu_place>* places);

@@ -84,10 +84,16 @@ bool read_int(const std::string& path, int* value) {
   return read_line(path, &line) && parse_int(line, value);
 }
 
-// Sets *found to whether cpu is in a kernel CPU list such as "0-3,8-11" (numbers and inclusive
-// ranges, comma-separated; empty for none). False when the list is malformed.
-bool in_cpu_list(const std::string& list, int cpu, bool* found) {
-  *found = false;
+// One item of a kernel CPU list: first to last inclusive, a lone number as a range of one.
+struct cpu_range {
+  int first = 0;
+  int last = 0;
+};
+
+// The ranges of a kernel CPU list such as "0-3,8-11" (numbers and inclusive ranges,
+// comma-separated; empty for none), in the order given. False when the list is malformed.
+bool cpu_ranges(const std::string& list, std::vector<cpu_range>* ranges) {
+  ranges->clear();
   if (list.empty()) {
     return true;
   }
@@ -104,9 +110,7 @@ bool in_cpu_list(const std::string& list, int cpu, bool* found) {
         return false;
       }
     }
-    if (first <= cpu && cpu <= last) {
-      *found = true;
-    }
+    ranges->push_back({first, last});
     if (pos == list.size()) {
       return true;
     }
@@ -115,6 +119,18 @@ bool in_cpu_list(const std::string& list, int cpu, bool* found) {
     }
     ++pos;
   }
+}
+
+// Sets *found to whether cpu is in a kernel CPU list. False when the list is malformed.
+bool in_cpu_list(const std::string& list, int cpu, bool* found) {
+  std::vector<cpu_range> ranges;
+  if (!cpu_ranges(list, &ranges)) {
+    return false;
+  }
+  *found = std::any_of(ranges.begin(), ranges.end(), [cpu](const cpu_range& range) {
+    return range.first <= cpu && cpu <= range.last;
+  });
+  return true;
 }
 
 // The shared_cpu_list of the last-level cache of the processor in cpu_dir: among its
@@ -510,4 +526,69 @@ void discard_pending(pending_file* file) {
     unlink(file->temp.c_str());
   }
   *file = pending_file();
+}
+
+// --- Where each processor sits, for choosing processor pairs.
+
+namespace {
+
+// No Linux kernel can be built for more processors, so a list naming more is not a real one (and
+// a range such as 0-9999999 is not expanded into millions of numbers).
+constexpr int MAX_CPUS = 8192;
+
+// The numbers of a kernel CPU list, ascending and without repeats. False when the list is
+// malformed or names a processor no kernel has.
+bool cpu_list(const std::string& list, std::vector<int>* cpus) {
+  std::vector<cpu_range> ranges;
+  if (!cpu_ranges(list, &ranges)) {
+    return false;
+  }
+  cpus->clear();
+  for (const cpu_range& range : ranges) {
+    if (range.last >= MAX_CPUS) {
+      return false;
+    }
+    for (int cpu = range.first; cpu <= range.last; ++cpu) {
+      cpus->push_back(cpu);
+    }
+  }
+  std::sort(cpus->begin(), cpus->end());
+  cpus->erase(std::unique(cpus->begin(), cpus->end()), cpus->end());
+  return true;
+}
+
+// The files of one processor that sysfs_relation reads, here all of them: a place must answer
+// for any other processor it is compared with. An empty list cannot be a processor's own.
+bool sysfs_place(const std::string& root, int cpu, cpu_place* place) {
+  if (cpu < 0) {
+    return false;
+  }
+  std::string dir = root + "/cpu" + std::to_string(cpu);
+  std::string siblings;
+  std::string shared;
+  place->cpu = cpu;
+  return read_line(dir + "/topology/physical_package_id", &place->package) &&
+         !place->package.empty() &&
+         (read_line(dir + "/topology/thread_siblings_list", &siblings) ||
+          read_line(dir + "/topology/core_cpus_list", &siblings)) &&
+         cpu_list(siblings, &place->core_cpus) && !place->core_cpus.empty() &&
+         llc_cpus(dir, &shared) && cpu_list(shared, &place->llc_cpus) && !place->llc_cpus.empty();
+}
+
+}  // namespace
+
+bool sysfs_places(const std::string& root, const std::vector<int>& cpus,
+                  std::vector<cpu_place>* places) {
+  std::vector<cpu_place> read(cpus.size());
+  for (std::size_t i = 0; i < cpus.size(); ++i) {
+    if (!sysfs_place(root, cpus[i], &read[i])) {
+      return false;
+    }
+  }
+  places->swap(read);
+  return true;
+}
+
+bool processor_places(const std::vector<int>& cpus, std::vector<cpu_place>* places) {
+  return sysfs_places("/sys/devices/system/cpu", cpus, places);
 }

@@ -11,3 +11,13 @@
 // gives each processor's package and SMT siblings, root/cpuN/cache/index* its caches. unknown
 // when a file it needs is missing or malformed.
 cpu_relation sysfs_relation(const std::string& root, int a, int b);
+
+// --- Where each processor sits, for choosing processor pairs.
+
+#include <vector>
+
+// The places of cpus, in that order, from the same files as sysfs_relation: the package name as
+// physical_package_id gives it, the SMT siblings and the last-level cache's shared_cpu_list. False
+// when a file one of them needs is missing or malformed; *places is then left as it was.
+bool sysfs_places(const std::string& root, const std::vector<int>& cpus,
+                  std::vector<cpu_place>* places);

@@ -451,3 +451,133 @@ void discard_pending(pending_file* file) {
   }
   *file = pending_file();
 }
+
+// --- Where each processor sits, for choosing processor pairs.
+
+#include <algorithm>
+#include <cstddef>
+
+namespace {
+
+// What the records say of one processor of group 0; zero or -1 where no record named it.
+struct sighting {
+  std::uint64_t core = 0;  // the group-0 processors of its core
+  int package = -1;        // the index of its package's record among the package records
+  int llc_level = 0;       // its highest data or unified cache so far
+  std::uint64_t llc = 0;   // the group-0 processors of that cache
+};
+
+// The processors of a mask, ascending.
+std::vector<int> mask_cpus(std::uint64_t mask) {
+  std::vector<int> cpus;
+  for (int cpu = 0; cpu < 64; ++cpu) {
+    if (((mask >> cpu) & 1u) != 0) {
+      cpus.push_back(cpu);
+    }
+  }
+  return cpus;
+}
+
+// Where a record's union starts, and a core's or package's first group mask within it.
+constexpr std::size_t BODY = offsetof(SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX, Processor);
+constexpr std::size_t GROUP_MASKS = BODY + offsetof(PROCESSOR_RELATIONSHIP, GroupMask);
+
+// The group-0 processors of the core or package record at record, size bytes long; false when
+// its group masks run past its end. The records are copied out rather than cast in place: a
+// buffer that did not come from the system need not be aligned.
+bool group0_mask(const unsigned char* record, std::size_t size, WORD groups, std::uint64_t* mask) {
+  if (size < GROUP_MASKS + groups * sizeof(GROUP_AFFINITY)) {
+    return false;
+  }
+  *mask = 0;
+  for (WORD i = 0; i < groups; ++i) {
+    GROUP_AFFINITY group;
+    std::memcpy(&group, record + GROUP_MASKS + i * sizeof group, sizeof group);
+    if (group.Group == 0) {
+      *mask |= group.Mask;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+bool processor_info_places(const void* info, std::size_t size, const std::vector<int>& cpus,
+                           std::vector<cpu_place>* places) {
+  const auto* bytes = static_cast<const unsigned char*>(info);
+  sighting seen[64];
+  int packages = 0;
+  std::size_t offset = 0;
+  while (offset < size) {
+    std::size_t left = size - offset;
+    SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX record = {};
+    if (left < BODY) {
+      return false;
+    }
+    std::memcpy(&record, bytes + offset, BODY);
+    // A record of size 0 would never end the walk; one past the end reads beyond the buffer.
+    if (record.Size < BODY || record.Size > left) {
+      return false;
+    }
+    std::memcpy(&record, bytes + offset, std::min<std::size_t>(record.Size, sizeof record));
+    const unsigned char* at = bytes + offset;
+    offset += record.Size;
+    if (record.Relationship == RelationProcessorCore ||
+        record.Relationship == RelationProcessorPackage) {
+      std::uint64_t mask = 0;
+      if (!group0_mask(at, record.Size, record.Processor.GroupCount, &mask)) {
+        return false;
+      }
+      bool core = record.Relationship == RelationProcessorCore;
+      for (int cpu : mask_cpus(mask)) {
+        if (core) {
+          seen[cpu].core = mask;
+        } else {
+          seen[cpu].package = packages;
+        }
+      }
+      if (!core) {
+        ++packages;
+      }
+    } else if (record.Relationship == RelationCache) {
+      const CACHE_RELATIONSHIP& cache = record.Cache;
+      if (record.Size < BODY + offsetof(CACHE_RELATIONSHIP, GroupMask) + sizeof cache.GroupMask) {
+        return false;
+      }
+      if ((cache.Type != CacheUnified && cache.Type != CacheData) || cache.GroupMask.Group != 0) {
+        continue;
+      }
+      for (int cpu : mask_cpus(cache.GroupMask.Mask)) {
+        if (cache.Level > seen[cpu].llc_level) {
+          seen[cpu].llc_level = cache.Level;
+          seen[cpu].llc = cache.GroupMask.Mask;
+        }
+      }
+    }
+  }
+  std::vector<cpu_place> read;
+  for (int cpu : cpus) {
+    if (cpu < 0 || cpu >= 64 || seen[cpu].core == 0 || seen[cpu].package < 0 ||
+        seen[cpu].llc == 0) {
+      return false;
+    }
+    read.push_back({cpu, std::to_string(seen[cpu].package), mask_cpus(seen[cpu].core),
+                    mask_cpus(seen[cpu].llc)});
+  }
+  places->swap(read);
+  return true;
+}
+
+bool processor_places(const std::vector<int>& cpus, std::vector<cpu_place>* places) {
+  DWORD size = 0;
+  if (GetLogicalProcessorInformationEx(RelationAll, nullptr, &size) != 0 ||
+      GetLastError() != ERROR_INSUFFICIENT_BUFFER) {
+    return false;
+  }
+  std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
+  return buffer &&
+         GetLogicalProcessorInformationEx(
+             RelationAll, reinterpret_cast<SYSTEM_LOGICAL_PROCESSOR_INFORMATION_EX*>(buffer.get()),
+             &size) != 0 &&
+         processor_info_places(buffer.get(), size, cpus, places);
+}
