@@ -29,8 +29,12 @@ import sys
 
 # Its own name as started: plot_sweep.py from the source tree, affinity_sweep_plot when installed.
 PROG = os.path.basename(sys.argv[0]) or "plot_sweep.py"
-VERDICTS = ("pinned faster", "pinned slower", "no clear difference", "not pinned")
+SCHEMA = 2  # the layout of the results this script reads
 NOT_PINNED = "not pinned"
+INTERRUPTED = "interrupted"
+RELATIONS = ("same", "smt_siblings", "shared_llc", "separate_llc", "other_package", "unknown")
+# How each kind of interval is named on the gain axis.
+INTERVALS = {"confidence_sequence": "confidence sequence", "fixed_sample": "fixed-sample interval"}
 FORMATS = (".png", ".svg")
 MARKERS = ("o", "s", "^", "D", "v", "P", "X", "<", ">")
 # How each kind of pass is drawn in the bottom panel; the colour and marker belong to the file.
@@ -88,73 +92,192 @@ def read_json(path):
         raise BadResult("not JSON: nested too deeply")
 
 
+def pair_text(probe, load):
+    return f"{probe}\u2192{load}"
+
+
+def verdict_mark(verdict, margin):
+    """The mark that a verdict gets in the figure, or None for a verdict this script does not
+    know. The "same" verdict carries the margin as printf's %g writes it, which Python's :g
+    matches."""
+    if verdict == f"same within {margin:g} %":
+        return "same"
+    return {
+        "pinned faster": "decided",
+        "pinned slower": "decided",
+        "undecided": "undecided",
+        NOT_PINNED: "not pinned",
+        INTERRUPTED: "interrupted",
+    }.get(verdict)
+
+
+def load_row(r, where, alone, margin, interrupted):
+    """One checked result: its size, verdict, gain, interval and times."""
+    verdict = need(r, "verdict", "str", where)
+    mark = verdict_mark(verdict, margin)
+    if mark is None:
+        if verdict.startswith("same within "):
+            raise BadResult(f'verdict "{verdict}"{where} does not match "margin_pct" {margin:g}')
+        raise BadResult(f'unknown verdict "{verdict}"{where}')
+    if mark == "interrupted" and not interrupted:
+        raise BadResult(f'verdict "{verdict}"{where} in a sweep that was not interrupted')
+    # A size that ended before a pass of some kind ran has no time for that kind.
+    unfinished = mark in ("not pinned", "interrupted")
+    row = {"verdict": verdict, "mark": mark}
+    for _, key, _ in KINDS:
+        row[key] = need(r, key, "number|null", where)
+        if row[key] is not None and row[key] <= 0:
+            raise BadResult(f'"{key}"{where} is not positive')
+        if row[key] is None and not unfinished and (key != "alone_ns_per_step" or alone):
+            raise BadResult(f'"{key}"{where} is null, verdict "{verdict}"')
+    if not alone:
+        row["alone_ns_per_step"] = None
+    row["gain"] = row["interval"] = None
+    if mark == "not pinned":
+        # A pass that was not pinned is not a pinned figure, whatever its time.
+        row["pinned_ns_per_step"] = None
+        return row
+    gain, low, high = (need(r, k, "number|null", where)
+                       for k in ("gain_pct", "ci_low_pct", "ci_high_pct"))
+    if (low is None) != (high is None):
+        raise BadResult(f"only one end of the interval is null{where}")
+    if gain is None:
+        if mark != "interrupted":
+            raise BadResult(f'"gain_pct"{where} is null, verdict "{verdict}"')
+        if low is not None:
+            raise BadResult(f'an interval without a gain{where}')
+        return row
+    for key in ("default_ns_per_step", "pinned_ns_per_step"):
+        if row[key] is None:
+            raise BadResult(f'"{key}"{where} is null beside a gain')
+    if low is None:
+        # Too few rounds to bound the interval: only a size still open can say so.
+        if mark not in ("undecided", "interrupted"):
+            raise BadResult(f'the interval{where} is null, verdict "{verdict}"')
+    elif not low <= gain <= high:
+        raise BadResult(f"gain {gain} lies outside its interval [{low}, {high}]{where}")
+    else:
+        row["interval"] = (low, high)
+    row["gain"] = gain
+    return row
+
+
 def load(path):
-    """The parts of one result file that the figure needs, checked."""
+    """The parts of one result file that the figure needs, checked: the file's own facts and
+    one list of sizes per processor pair."""
     doc = read_json(path)
     if not isinstance(doc, dict):
         raise BadResult("not an affinity_sweep result (not a JSON object)")
     if doc.get("program") != "affinity_sweep":
         found = f'"program" is {json.dumps(doc["program"])}' if "program" in doc else 'no "program"'
         raise BadResult(f"not an affinity_sweep result ({found})")
+    if "schema" not in doc:
+        raise BadResult("a result of affinity_sweep 1.0 (layout 1, no \"schema\"), which this "
+                        f"script no longer reads (it reads schema {SCHEMA})")
+    schema = doc["schema"]
+    if not (isinstance(schema, int) and not isinstance(schema, bool) and schema == SCHEMA):
+        raise BadResult(f"schema {json.dumps(schema)} is not one this script knows "
+                        f"(it reads schema {SCHEMA})")
     complete = need(doc, "complete", "bool", "")
+    interrupted = need(doc, "interrupted", "bool", "")
+    if complete and interrupted:
+        raise BadResult('"complete" and "interrupted" are both true')
     machine = need(doc, "machine", "dict", "")
     params = need(doc, "parameters", "dict", "")
-    alone = need(params, "alone", "bool", " in parameters")
-    confidence = need(params, "confidence", "number", " in parameters")
+    where = " in parameters"
+    alone = need(params, "alone", "bool", where)
+    null_run = need(params, "null", "bool", where)
+    confidence = need(params, "confidence", "number", where)
     if not 0 < confidence < 1:
         raise BadResult('"confidence" in parameters is not between 0 and 1')
-    where = " in machine"
-    label = "{}, {}\u2192{} ({}), {}".format(
-        need(machine, "cpu_model", "str", where).strip(),
-        need(machine, "probe_cpu", "int", where),
-        need(machine, "load_cpu", "int", where),
-        need(machine, "relation", "str", where),
-        need(machine, "compiler", "str", where),
-    )
-    if not complete:
-        label += " [incomplete]"
-    date = machine.get("date") if isinstance(machine.get("date"), str) else ""
+    margin = need(params, "margin_pct", "number", where)
+    if not margin > 0:
+        raise BadResult('"margin_pct" in parameters is not positive')
+    interval = need(params, "interval", "str", where)
+    if interval not in INTERVALS:
+        raise BadResult(f'unknown "interval" {json.dumps(interval)} in parameters')
 
-    rows = []
+    pairs = {}  # (probe, load) -> its relation and sizes, in the order the sweep lists them
+    for i, p in enumerate(need(params, "pairs", "list", where)):
+        where = f" in parameters.pairs[{i}]"
+        if not isinstance(p, dict):
+            raise BadResult(f"parameters.pairs[{i}] is not an object")
+        key = (need(p, "probe_cpu", "int", where), need(p, "load_cpu", "int", where))
+        relation = need(p, "relation", "str", where)
+        if relation not in RELATIONS:
+            raise BadResult(f'unknown relation "{relation}"{where}')
+        if key in pairs:
+            raise BadResult(f"pair {pair_text(*key)} appears twice in parameters.pairs")
+        pairs[key] = {"probe": key[0], "load": key[1], "relation": relation, "rows": {}}
+    if not pairs:
+        raise BadResult("no pairs in parameters")
+
     for i, r in enumerate(need(doc, "results", "list", "")):
+        where = f" in results[{i}]"
         if not isinstance(r, dict):
             raise BadResult(f"results[{i}] is not an object")
-        buflog = need(r, "buflog", "int", f" in results[{i}]")
+        key = (need(r, "probe_cpu", "int", where), need(r, "load_cpu", "int", where))
+        if key not in pairs:
+            raise BadResult(f"results[{i}]: pair {pair_text(*key)} is not in parameters.pairs")
+        pair = pairs[key]
+        buflog = need(r, "buflog", "int", where)
         if not 0 <= buflog <= 62:
             raise BadResult(f"results[{i}]: buflog {buflog} is out of range")
-        where = f" for buflog {buflog}"
-        if any(buflog == q["buflog"] for q in rows):
-            raise BadResult(f"buflog {buflog} appears twice in results")
-        verdict = need(r, "verdict", "str", where)
-        if verdict not in VERDICTS:
-            raise BadResult(f'unknown verdict "{verdict}"{where}')
-        row = {"buflog": buflog, "verdict": verdict}
-        for _, key, _ in KINDS:
-            kind = "number" if key == "default_ns_per_step" else "number|null"
-            row[key] = need(r, key, kind, where)
-            if row[key] is not None and row[key] <= 0:
-                raise BadResult(f'"{key}"{where} is not positive')
-        if alone and row["alone_ns_per_step"] is None:
-            raise BadResult(f'"alone_ns_per_step"{where} is null in a sweep with alone passes')
-        if not alone:
-            row["alone_ns_per_step"] = None
-        if verdict == NOT_PINNED:
-            # A pass that was not pinned is not a pinned figure, whatever its time.
-            row["pinned_ns_per_step"] = None
-            row["gain"] = None
-        else:
-            if row["pinned_ns_per_step"] is None:
-                raise BadResult(f'"pinned_ns_per_step"{where} is null, verdict "{verdict}"')
-            keys = ("gain_pct", "ci_low_pct", "ci_high_pct")
-            gain, low, high = (need(r, k, "number", where) for k in keys)
-            if not low <= gain <= high:
-                raise BadResult(f"gain {gain} lies outside its interval [{low}, {high}]{where}")
-            row["gain"] = (gain, low, high)
-        rows.append(row)
-    if not rows:
+        where = f" for {pair_text(*key)} buflog {buflog}"
+        if need(r, "relation", "str", where) != pair["relation"]:
+            raise BadResult(f'"relation"{where} is not its pair\'s "{pair["relation"]}"')
+        if buflog in pair["rows"]:
+            raise BadResult(f"{pair_text(*key)} buflog {buflog} appears twice in results")
+        pair["rows"][buflog] = dict(load_row(r, where, alone, margin, interrupted), buflog=buflog)
+    # A pair that the sweep never reached has nothing to draw.
+    measured = [p for p in pairs.values() if p["rows"]]
+    if not measured:
         raise BadResult("no results")
-    rows.sort(key=lambda q: q["buflog"])
-    return {"label": label, "date": date, "alone": alone, "confidence": confidence, "rows": rows}
+    for p in measured:
+        p["rows"] = [p["rows"][b] for b in sorted(p["rows"])]
+
+    where = " in machine"
+    cpu = need(machine, "cpu_model", "str", where).strip()
+    compiler = need(machine, "compiler", "str", where)
+    flags = ""
+    if null_run:
+        flags += " [null run]"
+    if interrupted:
+        flags += " [interrupted]"
+    elif not complete:
+        flags += " [incomplete]"
+    return {
+        "cpu": cpu, "compiler": compiler, "flags": flags,
+        "date": machine.get("date") if isinstance(machine.get("date"), str) else "",
+        "alone": alone, "confidence": confidence, "margin": margin, "interval": interval,
+        "pairs": measured,
+    }
+
+
+def series_of(results, labels):
+    """One series per pair of each file, named after its machine and pair, or after the file's
+    --label with the pair added where the file holds more than one."""
+    series = []
+    for i, res in enumerate(results):
+        for p in res["pairs"]:
+            pair = f"{pair_text(p['probe'], p['load'])} ({p['relation']})"
+            if labels is None:
+                name = f"{res['cpu']}, {pair}, {res['compiler']}"
+            elif len(res["pairs"]) > 1:
+                name = f"{labels[i]}, {pair}"
+            else:
+                name = labels[i]
+            series.append({"name": name, "file": res, "rows": p["rows"]})
+    if labels is None:
+        # Two runs on one machine would share a name; their dates tell them apart.
+        names = [s["name"] for s in series]
+        for s in series:
+            if names.count(s["name"]) > 1 and s["file"]["date"]:
+                s["name"] += f", {s['file']['date']}"
+    for s in series:
+        # Said whatever the name: a null run or a cut-short sweep is not a plain result.
+        s["label"] = s["name"] + s["file"]["flags"]
+    return series
 
 
 def size_text(buflog):
@@ -191,15 +314,20 @@ def draw(series, out, fmt, title):
 
         # A missing figure is NaN, which breaks the line there instead of bridging the gap.
         xs = [(1 << r["buflog"]) * shift for r in rows]
-        gains = [r["gain"][0] if r["gain"] else math.nan for r in rows]
-        errs = [[r["gain"][0] - r["gain"][1] if r["gain"] else 0 for r in rows],
-                [r["gain"][2] - r["gain"][0] if r["gain"] else 0 for r in rows]]
-        top.errorbar(xs, gains, yerr=errs, color=color, marker=marker, markersize=6, capsize=3,
-                     linewidth=0.8, elinewidth=1.2, label=s["label"])
+        gains = [math.nan if r["gain"] is None else r["gain"] for r in rows]
+        top.plot(xs, gains, color=color, marker=marker, markersize=6, linewidth=0.8,
+                 label=s["label"])
+        # A size whose interval is not bounded yet (too few rounds) is a point without a bar.
+        bars = [r for r in rows if r["interval"]]
+        if bars:
+            top.errorbar([(1 << r["buflog"]) * shift for r in bars], [r["gain"] for r in bars],
+                         yerr=[[r["gain"] - r["interval"][0] for r in bars],
+                               [r["interval"][1] - r["gain"] for r in bars]],
+                         fmt="none", ecolor=color, capsize=3, elinewidth=1.2)
         # A size whose pinned pass was not pinned has no gain: a cross at the foot of the panel
         # (not on the zero line) says so, with one note per size however many series lack it.
         for r in rows:
-            if r["gain"] is None:
+            if r["mark"] == "not pinned":
                 x = (1 << r["buflog"]) * shift
                 top.plot([x], [0.03], linestyle="none", marker="x", markersize=8,
                          markeredgewidth=2, color=color, transform=foot)
@@ -217,7 +345,7 @@ def draw(series, out, fmt, title):
 
     top.axhline(0, color="black", linewidth=0.8, zorder=0)
     top.margins(y=0.1)  # room for the "not pinned" crosses below the lowest error bar
-    confidences = {s["confidence"] for s in series}
+    confidences = {s["file"]["confidence"] for s in series}
     ci = f"{100 * confidences.pop():g} % CI" if len(confidences) == 1 else "confidence interval"
     top.set_ylabel(f"median gain from pinning, %  ({ci})\npositive: pinned faster")
     top.grid(True, axis="y", alpha=0.3)
@@ -232,7 +360,7 @@ def draw(series, out, fmt, title):
     bottom.set_ylabel("time per step, ns")
     bottom.grid(True, which="both", axis="y", alpha=0.3)
     handles = [Line2D([], [], color="gray", marker="o", label=kind, **style)
-               for kind, _, style in KINDS if kind != "alone" or any(s["alone"] for s in series)]
+               for kind, _, style in KINDS if kind != "alone" or any(s["file"]["alone"] for s in series)]
     # Times rise with the size, so the upper left corner is where the lines are not.
     bottom.legend(handles=handles, loc="upper left", fontsize="small", title="pass",
                   title_fontsize="small")
@@ -282,22 +410,14 @@ def parse_args(argv):
 
 def main(argv):
     args = parse_args(argv)
-    series = []
+    results = []
     for path in args.results:
         try:
-            series.append(load(path))
+            results.append(load(path))
         except BadResult as e:
             print(f"{PROG}: {path}: {e}", file=sys.stderr)
             return 2
-    if args.label is not None:
-        for s, text in zip(series, args.label):
-            s["label"] = text
-    else:
-        # Two runs on one machine would share a label; their dates tell them apart.
-        labels = [s["label"] for s in series]
-        for s in series:
-            if labels.count(s["label"]) > 1 and s["date"]:
-                s["label"] += f", {s['date']}"
+    series = series_of(results, args.label)
 
     if importlib.util.find_spec("matplotlib") is None:
         print(f"{PROG}: needs matplotlib: run it with Debian's /usr/bin/python3 "
