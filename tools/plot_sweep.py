@@ -37,6 +37,7 @@ RELATIONS = ("same", "smt_siblings", "shared_llc", "separate_llc", "other_packag
 INTERVALS = {"confidence_sequence": "confidence sequence", "fixed_sample": "fixed-sample interval"}
 FORMATS = (".png", ".svg")
 MARKERS = ("o", "s", "^", "D", "v", "P", "X", "<", ">")
+BAND, BAND_ALPHA = "tab:green", 0.15  # the margin around zero in the gain panel
 # How each kind of pass is drawn in the bottom panel; the colour and marker belong to the file.
 KINDS = (
     ("default", "default_ns_per_step", dict(linestyle="-")),
@@ -294,6 +295,7 @@ def draw(series, out, fmt, title):
     matplotlib.rcParams["svg.hashsalt"] = PROG  # fixed element ids: same results, same file
     import matplotlib.pyplot as plt
     from matplotlib.lines import Line2D
+    from matplotlib.patches import Patch
     from matplotlib.ticker import FixedLocator, FuncFormatter, NullLocator
 
     fig, (top, bottom) = plt.subplots(
@@ -344,13 +346,33 @@ def draw(series, out, fmt, title):
                 bottom.plot(xs, ys, **{**look, **style})
 
     top.axhline(0, color="black", linewidth=0.8, zorder=0)
+    # The equivalence margin of each file as a band around zero. Files judged with different
+    # margins each get their band, nested, because each file's "same" verdicts hold only for
+    # its own margin: one band, the widest, would make a "same within 0.5 %" look as loose as
+    # 1 %. Each band is drawn faintly, so where they overlap the shade deepens and the narrower
+    # band stands out inside the wider one.
+    margins = sorted({s["file"]["margin"] for s in series}, reverse=True)
+    bands = []
+    for n, m in enumerate(margins, 1):
+        top.axhspan(-m, m, facecolor=BAND, alpha=BAND_ALPHA, linewidth=0, zorder=0)
+        # The legend's swatch shows the shade as it looks inside that band.
+        shade = 1 - (1 - BAND_ALPHA) ** n
+        bands.append(Patch(facecolor=BAND, alpha=shade, label=f"same within \u00b1{m:g} %"))
     top.margins(y=0.1)  # room for the "not pinned" crosses below the lowest error bar
     confidences = {s["file"]["confidence"] for s in series}
     ci = f"{100 * confidences.pop():g} % CI" if len(confidences) == 1 else "confidence interval"
     top.set_ylabel(f"median gain from pinning, %  ({ci})\npositive: pinned faster")
     top.grid(True, axis="y", alpha=0.3)
-    top.legend(loc="lower left", bbox_to_anchor=(0, 1.01), fontsize="small", frameon=False,
-               title="series", title_fontsize="small", alignment="left")
+    # Both keys sit above the panel, where no point can hide behind them: the series on the
+    # left, what the marks and the band mean on the right.
+    key = top.add_artist(top.legend(loc="lower left", bbox_to_anchor=(0, 1.01),
+                                    fontsize="small", frameon=False, title="series",
+                                    title_fontsize="small", alignment="left"))
+    # add_artist clips it to the panel, which leaves it out of the layout's room above the
+    # panel and lets the title run into it; it is drawn whole either way.
+    key.set_clip_on(False)
+    top.legend(handles=bands, loc="lower right", bbox_to_anchor=(1, 1.01), fontsize="small",
+               frameon=False, title="marks", title_fontsize="small", alignment="left")
 
     bottom.set_yscale("log")
     bottom.yaxis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:g}"))
