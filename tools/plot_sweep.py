@@ -38,6 +38,19 @@ INTERVALS = {"confidence_sequence": "confidence sequence", "fixed_sample": "fixe
 FORMATS = (".png", ".svg")
 MARKERS = ("o", "s", "^", "D", "v", "P", "X", "<", ">")
 BAND, BAND_ALPHA = "tab:green", 0.15  # the margin around zero in the gain panel
+# The verdict marks of the gain panel and the words that explain them. The marker's shape and
+# colour belong to the series; its fill tells the verdict.
+MARKS = (
+    ("decided", "pinned faster or slower"),
+    ("same", "same within the margin"),
+    ("undecided", "undecided"),
+    ("interrupted", "interrupted"),
+    ("not pinned", "not pinned (no gain)"),
+)
+# How far past the gains and bands the gain panel reaches for the intervals, in their span.
+REACH = 2
+UNDECIDED = "0.7"  # the grey inside an undecided size's marker
+MARK_KEY = "0.25"  # the colour of the marks in their key, which belong to no series
 # How each kind of pass is drawn in the bottom panel; the colour and marker belong to the file.
 KINDS = (
     ("default", "default_ns_per_step", dict(linestyle="-")),
@@ -275,9 +288,12 @@ def series_of(results, labels):
         for s in series:
             if names.count(s["name"]) > 1 and s["file"]["date"]:
                 s["name"] += f", {s['file']['date']}"
+    # Nested margin bands need the series to say which band is theirs.
+    margins = {res["margin"] for res in results}
     for s in series:
+        margin = f", margin \u00b1{s['file']['margin']:g} %" if len(margins) > 1 else ""
         # Said whatever the name: a null run or a cut-short sweep is not a plain result.
-        s["label"] = s["name"] + s["file"]["flags"]
+        s["label"] = s["name"] + margin + s["file"]["flags"]
     return series
 
 
@@ -288,62 +304,93 @@ def size_text(buflog):
     return f"{1 << (buflog - 10 * unit)} {units[unit]}"
 
 
-def draw(series, out, fmt, title):
-    import matplotlib
+def mark_style(mark, color):
+    """How a size with this verdict is marked, for a series of this colour."""
+    return {
+        "decided": {"markerfacecolor": color},
+        "same": {"markerfacecolor": "white"},
+        "undecided": {"markerfacecolor": UNDECIDED},
+        # Half filled: a verdict cut short.
+        "interrupted": {"fillstyle": "left", "markerfacecolor": color,
+                        "markerfacecoloralt": "white"},
+        "not pinned": {"marker": "x", "markersize": 8, "markeredgewidth": 2},
+    }[mark]
 
-    matplotlib.use("Agg")
-    matplotlib.rcParams["svg.hashsalt"] = PROG  # fixed element ids: same results, same file
-    import matplotlib.pyplot as plt
+
+def gain_limits(series):
+    """The gain panel's range: every gain and every band, and the intervals as far as REACH
+    times that span beyond them. A size with few rounds can have an interval a hundred times
+    wider than every gain; drawn whole, it would flatten all the others onto the zero line."""
+    gains = [r["gain"] for s in series for r in s["rows"] if r["gain"] is not None]
+    widest = max(s["file"]["margin"] for s in series)
+    lo, hi = min(gains + [-widest]), max(gains + [widest])
+    span = hi - lo
+    ends = [e for s in series for r in s["rows"] if r["interval"] for e in r["interval"]]
+    lo = max(min(ends + [lo]), lo - REACH * span)
+    hi = min(max(ends + [hi]), hi + REACH * span)
+    pad = 0.1 * (hi - lo)  # and room for the marks at the foot below the lowest bar
+    return lo - pad, hi + pad
+
+
+def draw_gains(top, series, colors, shifts):
+    """The top panel: each size's gain, its interval and its verdict; the margin bands; and
+    the keys of the series and of the marks."""
     from matplotlib.lines import Line2D
     from matplotlib.patches import Patch
-    from matplotlib.ticker import FixedLocator, FuncFormatter, NullLocator
 
-    fig, (top, bottom) = plt.subplots(
-        2, 1, sharex=True, figsize=(10, 8), constrained_layout=True,
-        gridspec_kw={"height_ratios": [3, 2]},
-    )
-    colors = plt.rcParams["axes.prop_cycle"].by_key()["color"]
-    # Each series sits a little to one side of the true size, so that error bars at the same
-    # size do not hide each other; the spread stays well inside one octave.
-    step = min(0.07, 0.5 / len(series))
-    noted = set()
-    foot = top.get_xaxis_transform()  # x in data, y in fractions of the panel's height
-    for i, s in enumerate(series):
-        color = colors[i % len(colors)]
-        marker = MARKERS[i % len(MARKERS)]
-        shift = 2 ** ((i - (len(series) - 1) / 2) * step)
+    ymin, ymax = gain_limits(series)
+    top.set_ylim(ymin, ymax)
+    edge = top.get_xaxis_transform()  # x in data, y in fractions of the panel's height
+    keys = []  # one per series
+    seen = set()  # the marks drawn, and so explained
+    unbounded = cut = False  # a gain drawn without its bar; a bar that runs past the panel
+    notes = {}  # buflog -> the verdicts marked at the foot of the panel there
+    for s, color, marker, shift in zip(series, colors, MARKERS * len(series), shifts):
         rows = s["rows"]
-
-        # A missing figure is NaN, which breaks the line there instead of bridging the gap.
-        xs = [(1 << r["buflog"]) * shift for r in rows]
-        gains = [math.nan if r["gain"] is None else r["gain"] for r in rows]
-        top.plot(xs, gains, color=color, marker=marker, markersize=6, linewidth=0.8,
-                 label=s["label"])
+        # A missing gain is NaN, which breaks the line there instead of bridging the gap.
+        top.plot([(1 << r["buflog"]) * shift for r in rows],
+                 [math.nan if r["gain"] is None else r["gain"] for r in rows],
+                 color=color, linewidth=0.8, zorder=2)
+        keys.append(Line2D([], [], color=color, marker=marker, markersize=7, linewidth=0.8,
+                           label=s["label"]))
         # A size whose interval is not bounded yet (too few rounds) is a point without a bar.
         bars = [r for r in rows if r["interval"]]
         if bars:
             top.errorbar([(1 << r["buflog"]) * shift for r in bars], [r["gain"] for r in bars],
                          yerr=[[r["gain"] - r["interval"][0] for r in bars],
                                [r["interval"][1] - r["gain"] for r in bars]],
-                         fmt="none", ecolor=color, capsize=3, elinewidth=1.2)
-        # A size whose pinned pass was not pinned has no gain: a cross at the foot of the panel
-        # (not on the zero line) says so, with one note per size however many series lack it.
-        for r in rows:
-            if r["mark"] == "not pinned":
-                x = (1 << r["buflog"]) * shift
-                top.plot([x], [0.03], linestyle="none", marker="x", markersize=8,
-                         markeredgewidth=2, color=color, transform=foot)
-                if r["buflog"] not in noted:
-                    noted.add(r["buflog"])
-                    top.annotate("not pinned", (1 << r["buflog"], 0.03), xycoords=foot,
-                                 xytext=(0, 9), textcoords="offset points", ha="center",
-                                 fontsize="small")
-
-        for kind, key, style in KINDS:
-            ys = [math.nan if r[key] is None else r[key] for r in rows]
-            if any(r[key] is not None for r in rows):
-                look = {"color": color, "marker": marker, "markersize": 5, "linewidth": 1.2}
-                bottom.plot(xs, ys, **{**look, **style})
+                         fmt="none", ecolor=color, capsize=3, elinewidth=1.2, zorder=2)
+        # A bar cut by the panel's edge ends in an arrowhead there, so that it does not pass
+        # for a narrower interval.
+        for r in bars:
+            for end, y, head in ((r["interval"][0] < ymin, 0.012, "v"),
+                                 (r["interval"][1] > ymax, 0.988, "^")):
+                if end:
+                    cut = True
+                    top.plot([(1 << r["buflog"]) * shift], [y], transform=edge, marker=head,
+                             color=color, markersize=6, clip_on=False, zorder=3)
+        unbounded = unbounded or any(r["gain"] is not None and not r["interval"] for r in rows)
+        for mark, _ in MARKS:
+            at = [r for r in rows if r["mark"] == mark]
+            seen.update([mark] if at else [])
+            look = {"linestyle": "none", "color": color, "markersize": 8, "zorder": 3,
+                    "marker": marker, **mark_style(mark, color)}
+            points = [r for r in at if r["gain"] is not None]
+            if points:
+                top.plot([(1 << r["buflog"]) * shift for r in points],
+                         [r["gain"] for r in points], **look)
+            # A size without a gain (not pinned, or interrupted before its first round) is
+            # marked at the foot of the panel, not on the zero line, where it would read as a
+            # gain of zero; one note per size says why, however many series lack it there.
+            for r in at:
+                if r["gain"] is None:
+                    top.plot([(1 << r["buflog"]) * shift], [0.03], transform=edge, **look)
+                    words = notes.setdefault(r["buflog"], [])
+                    if r["verdict"] not in words:
+                        words.append(r["verdict"])
+    for buflog, words in notes.items():
+        top.annotate("\n".join(words), (1 << buflog, 0.03), xycoords=edge, xytext=(0, 9),
+                     textcoords="offset points", ha="center", va="bottom", fontsize="small")
 
     top.axhline(0, color="black", linewidth=0.8, zorder=0)
     # The equivalence margin of each file as a band around zero. Files judged with different
@@ -355,37 +402,94 @@ def draw(series, out, fmt, title):
     bands = []
     for n, m in enumerate(margins, 1):
         top.axhspan(-m, m, facecolor=BAND, alpha=BAND_ALPHA, linewidth=0, zorder=0)
-        # The legend's swatch shows the shade as it looks inside that band.
+        # The key's swatch shows the shade as it looks inside that band.
         shade = 1 - (1 - BAND_ALPHA) ** n
         bands.append(Patch(facecolor=BAND, alpha=shade, label=f"same within \u00b1{m:g} %"))
-    top.margins(y=0.1)  # room for the "not pinned" crosses below the lowest error bar
-    confidences = {s["file"]["confidence"] for s in series}
-    ci = f"{100 * confidences.pop():g} % CI" if len(confidences) == 1 else "confidence interval"
-    top.set_ylabel(f"median gain from pinning, %  ({ci})\npositive: pinned faster")
+    top.set_ylabel("median gain from pinning, %\npositive: pinned faster")
     top.grid(True, axis="y", alpha=0.3)
-    # Both keys sit above the panel, where no point can hide behind them: the series on the
-    # left, what the marks and the band mean on the right.
-    key = top.add_artist(top.legend(loc="lower left", bbox_to_anchor=(0, 1.01),
+
+    key = top.add_artist(top.legend(handles=keys, loc="lower left", bbox_to_anchor=(0, 1.01),
                                     fontsize="small", frameon=False, title="series",
                                     title_fontsize="small", alignment="left"))
     # add_artist clips it to the panel, which leaves it out of the layout's room above the
     # panel and lets the title run into it; it is drawn whole either way.
     key.set_clip_on(False)
-    top.legend(handles=bands, loc="lower right", bbox_to_anchor=(1, 1.01), fontsize="small",
-               frameon=False, title="marks", title_fontsize="small", alignment="left")
+    confidences = {s["file"]["confidence"] for s in series}
+    intervals = {s["file"]["interval"] for s in series}
+    if len(confidences) == 1 and len(intervals) == 1:
+        # The sweep spreads its confidence over every pair and size, so that all the bars hold
+        # together at the confidence it was given.
+        words = f"{100 * confidences.pop():g} % {INTERVALS[intervals.pop()]},\nall sizes at once"
+    else:
+        words = "each sweep's interval,\nat its confidence"
+    marks = bands + [Line2D([], [], linestyle="none", color=MARK_KEY, marker="|",
+                            markersize=14, markeredgewidth=1.2, label=words)]
+    if cut:
+        marks.append(Line2D([], [], linestyle="none", color=MARK_KEY, marker="v", markersize=6,
+                            label="bar runs on past the panel"))
+    if unbounded:
+        marks.append(Line2D([], [], linestyle="none",
+                            label="no bar: too few rounds\nto bound the interval"))
+    marks += [Line2D([], [], label=text, **{"linestyle": "none", "color": MARK_KEY,
+                                            "marker": "o", "markersize": 8,
+                                            **mark_style(mark, MARK_KEY)})
+              for mark, text in MARKS if mark in seen]
+    # The keys of the marks and of the passes sit to the right of their panels: above the
+    # top panel the series need the whole width, and no point can hide behind a key outside.
+    top.legend(handles=marks, loc="upper left", bbox_to_anchor=(1.01, 1), fontsize="small",
+               title="gain and verdict", title_fontsize="small", alignment="left",
+               frameon=False, labelspacing=0.8)
 
+
+def draw_times(bottom, series, colors, shifts):
+    """The bottom panel: the time per step of each kind of pass, and its key."""
+    from matplotlib.lines import Line2D
+    from matplotlib.ticker import FuncFormatter
+
+    for s, color, marker, shift in zip(series, colors, MARKERS * len(series), shifts):
+        xs = [(1 << r["buflog"]) * shift for r in s["rows"]]
+        for _, key, style in KINDS:
+            ys = [math.nan if r[key] is None else r[key] for r in s["rows"]]
+            if any(r[key] is not None for r in s["rows"]):
+                look = {"color": color, "marker": marker, "markersize": 5, "linewidth": 1.2}
+                bottom.plot(xs, ys, **{**look, **style})
     bottom.set_yscale("log")
     bottom.yaxis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:g}"))
-    # Labels at 2 and 5 of each decade too: the times often span less than two decades.
+    # Labels at 2 and 5 of each decade too, as the times often span less than two decades;
+    # within one decade every tick is labelled, or the panel may show a single number.
+    times = [r[key] for s in series for r in s["rows"] for _, key, _ in KINDS if r[key]]
+    digits = "123456789" if times and max(times) < 10 * min(times) else "25"
     bottom.yaxis.set_minor_formatter(
-        FuncFormatter(lambda v, _: f"{v:g}" if f"{v:.0e}"[0] in "25" else ""))
+        FuncFormatter(lambda v, _: f"{v:g}" if f"{v:.0e}"[0] in digits else ""))
     bottom.set_ylabel("time per step, ns")
     bottom.grid(True, which="both", axis="y", alpha=0.3)
+    alone = any(s["file"]["alone"] for s in series)
     handles = [Line2D([], [], color="gray", marker="o", label=kind, **style)
-               for kind, _, style in KINDS if kind != "alone" or any(s["file"]["alone"] for s in series)]
-    # Times rise with the size, so the upper left corner is where the lines are not.
-    bottom.legend(handles=handles, loc="upper left", fontsize="small", title="pass",
-                  title_fontsize="small")
+               for kind, _, style in KINDS if kind != "alone" or alone]
+    bottom.legend(handles=handles, loc="upper left", bbox_to_anchor=(1.01, 1), fontsize="small",
+                  title="pass", title_fontsize="small", alignment="left", frameon=False)
+
+
+def draw(series, out, fmt, title):
+    import matplotlib
+
+    matplotlib.use("Agg")
+    matplotlib.rcParams["svg.hashsalt"] = PROG  # fixed element ids: same results, same file
+    import matplotlib.pyplot as plt
+    from matplotlib.ticker import FixedLocator, FuncFormatter, NullLocator
+
+    fig, (top, bottom) = plt.subplots(
+        2, 1, sharex=True, figsize=(11, 8), constrained_layout=True,
+        gridspec_kw={"height_ratios": [3, 2]},
+    )
+    palette = plt.rcParams["axes.prop_cycle"].by_key()["color"]
+    colors = [palette[i % len(palette)] for i in range(len(series))]
+    # Each series sits a little to one side of the true size, so that error bars at the same
+    # size do not hide each other; the spread stays well inside one octave.
+    step = min(0.07, 0.5 / len(series))
+    shifts = [2 ** ((i - (len(series) - 1) / 2) * step) for i in range(len(series))]
+    draw_gains(top, series, colors, shifts)
+    draw_times(bottom, series, colors, shifts)
 
     lo = min(r["buflog"] for s in series for r in s["rows"])
     hi = max(r["buflog"] for s in series for r in s["rows"])
