@@ -1,23 +1,32 @@
 #!/usr/bin/python3
 """Draws the result of one or more affinity_sweep runs as a two-panel figure.
 
+It reads the sweep's JSON of schema 2 (affinity_sweep 1.1 and later), which may hold several
+processor pairs. Each pair of each file is a series of its own, in its own colour and marker, so
+that one figure shows how the answer depends on the kind of pair, the machine or the compiler.
+
 The top panel shows, for each buffer size, the median gain from pinning the probe thread (in
-percent of the default time; positive means pinned was faster) with its confidence interval as
-error bars; the bottom panel shows the time per step of each kind of pass (default, pinned, and
-alone when the sweep measured it). Several result files are drawn over each other as labelled
-series, so that machines or processor pairs can be compared.
+percent of the default time; positive means pinned was faster) with its interval as an error
+bar, over a shaded band of plus or minus the sweep's equivalence margin around zero. The fill of
+each marker tells the size's verdict: filled for pinned faster or slower, hollow for same within
+the margin, grey for undecided, half filled for interrupted; a size whose interval is not yet
+bounded has no bar, and a size without a gain (not pinned, or interrupted before its first
+round) is marked at the foot of the panel. The bottom panel shows the time per step of each kind
+of pass (default, pinned, and alone when the sweep measured it).
 
     tools/plot_sweep.py RESULT.json [RESULT.json ...] -o OUT.png|OUT.svg
                         [--label TEXT ...] [--title TEXT]
 
-The format follows the suffix of -o. --label names the series, one per file in the order given
-(`--label A --label B`); without it each series is named after its machine:
-processor model, probe and load processors with their relation, and compiler.
+The format follows the suffix of -o. --label names the files, one per file in the order given
+(`--label A --label B`); a file with several pairs names each series after its label and the
+pair. Without it each series is named after its machine: processor model, probe and load
+processors with their relation, and compiler. Either way a null run says [null run], a sweep cut
+short [interrupted] or [incomplete].
 
 Run it with Debian's Python and python3-matplotlib (`apt-get install python3-matplotlib`); no
 display is needed. Exit status: 0 when the figure was written, 1 when it could not be written,
-2 for a usage error or a file that is not a readable sweep result (one line on stderr names the
-file and the problem).
+2 for a usage error or a file that is not a readable sweep result of schema 2 (one line on
+stderr names the file and the problem).
 """
 
 import argparse
@@ -511,16 +520,18 @@ def draw(series, out, fmt, title):
 def parse_args(argv):
     p = argparse.ArgumentParser(
         prog=PROG,
-        description="Plot affinity_sweep results: gain from pinning and time per step, "
-        "by buffer size.",
+        description="Plot affinity_sweep results (schema 2): gain from pinning with its "
+        "interval and verdict, and time per step, by buffer size; one series per processor pair "
+        "of each file.",
     )
     p.add_argument("results", nargs="+", metavar="RESULT.json",
-                   help="result file of affinity_sweep")
+                   help="result file of affinity_sweep --json")
     p.add_argument("-o", dest="out", required=True, metavar="OUT.png|OUT.svg",
                    help="figure to write")
     # One value per --label, so that a label can never take a result file's place.
     p.add_argument("--label", action="append", metavar="TEXT",
-                   help="a series name; give one --label per result file, in order")
+                   help="the name of a file's series; give one --label per result file, in "
+                   "order (with several pairs in a file, each pair is added to it)")
     p.add_argument("--title", default="Gain from pinning the probe thread while a load thread runs",
                    help="figure title")
     args = p.parse_args(argv)
