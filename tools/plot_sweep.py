@@ -42,7 +42,7 @@ SCHEMA = 2  # the layout of the results this script reads
 NOT_PINNED = "not pinned"
 INTERRUPTED = "interrupted"
 RELATIONS = ("same", "smt_siblings", "shared_llc", "separate_llc", "other_package", "unknown")
-# How each kind of interval is named on the gain axis.
+# How the key of the gain panel names each kind of interval.
 INTERVALS = {"confidence_sequence": "confidence sequence", "fixed_sample": "fixed-sample interval"}
 FORMATS = (".png", ".svg")
 MARKERS = ("o", "s", "^", "D", "v", "P", "X", "<", ">")
@@ -60,7 +60,7 @@ MARKS = (
 REACH = 2
 UNDECIDED = "0.7"  # the grey inside an undecided size's marker
 MARK_KEY = "0.25"  # the colour of the marks in their key, which belong to no series
-# How each kind of pass is drawn in the bottom panel; the colour and marker belong to the file.
+# How each kind of pass is drawn in the bottom panel; the colour and marker belong to the series.
 KINDS = (
     ("default", "default_ns_per_step", dict(linestyle="-")),
     ("pinned", "pinned_ns_per_step", dict(linestyle="--", markerfacecolor="white")),
@@ -135,7 +135,7 @@ def verdict_mark(verdict, margin):
 
 
 def load_row(r, where, alone, margin, interrupted):
-    """One checked result: its size, verdict, gain, interval and times."""
+    """One checked result: its verdict and mark, gain, interval and times."""
     verdict = need(r, "verdict", "str", where)
     mark = verdict_mark(verdict, margin)
     if mark is None:
@@ -465,9 +465,9 @@ def draw_times(bottom, series, colors, shifts):
     bottom.set_yscale("log")
     bottom.yaxis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:g}"))
     # Labels at 2 and 5 of each decade too, as the times often span less than two decades;
-    # within one decade every tick is labelled, or the panel may show a single number.
+    # within one decade at 3 as well, or the panel may show a single number.
     times = [r[key] for s in series for r in s["rows"] for _, key, _ in KINDS if r[key]]
-    digits = "123456789" if times and max(times) < 10 * min(times) else "25"
+    digits = "235" if times and max(times) < 10 * min(times) else "25"
     bottom.yaxis.set_minor_formatter(
         FuncFormatter(lambda v, _: f"{v:g}" if f"{v:.0e}"[0] in digits else ""))
     bottom.set_ylabel("time per step, ns")
