@@ -65,6 +65,38 @@ void warn_unpinned(const size_run& run, const cpu_pair& pair, int buflog) {
   }
 }
 
+// The pairs to measure: those --pairs lists, one of each relation the machine offers for --pairs
+// auto, or the one pair of --probe-cpu and --load-cpu; each with its relation.
+std::vector<cpu_pair> chosen_pairs(const sweep_options& opts, const std::vector<int>& allowed) {
+  if (opts.auto_pairs) {
+    // Only processors a 64-bit mask can pin are candidates.
+    std::vector<int> pinnable;
+    for (int cpu : allowed) {
+      if (cpu <= MAX_PAIR_CPU) {
+        pinnable.push_back(cpu);
+      }
+    }
+    std::vector<cpu_place> places;
+    if (processor_places(pinnable, &places)) {
+      return auto_pairs(places);
+    }
+    std::vector<cpu_pair> fallback = fallback_pairs(pinnable);
+    std::fprintf(stderr,
+                 "affinity_sweep: warning: where the processors sit cannot be read here; --pairs "
+                 "auto measures %s only\n",
+                 fallback.size() > 1 ? "the lowest two processors and the control" : "the control");
+    return fallback;
+  }
+  std::vector<cpu_pair> pairs = opts.pairs;
+  if (pairs.empty()) {
+    pairs.push_back({opts.probe_cpu, opts.load_cpu, cpu_relation::unknown});
+  }
+  for (cpu_pair& pair : pairs) {
+    pair.relation = processor_relation(pair.probe, pair.load);
+  }
+  return pairs;
+}
+
 // The output files, opened before the first pass so that a bad path costs no measuring. The JSON
 // is written beside its target and takes its name only when complete, so the target keeps the
 // previous result until then; the CSV is written as the passes are measured.
@@ -103,12 +135,12 @@ int main(int argc, char** argv) {
     std::fputs(text.c_str(), stdout);
     return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
   }
-  problem = check_processors(opts, allowed_processors());
+  const std::vector<int> allowed = allowed_processors();
+  std::vector<cpu_pair> pairs = chosen_pairs(opts, allowed);
+  problem = check_pairs(pairs, allowed, opts.auto_pairs || !opts.pairs.empty());
   if (!problem.empty()) {
     return refused(problem);
   }
-  std::vector<cpu_pair> pairs{
-      {opts.probe_cpu, opts.load_cpu, processor_relation(opts.probe_cpu, opts.load_cpu)}};
   const int sizes = static_cast<int>(opts.sizes.size());
   const int units = static_cast<int>(pairs.size()) * sizes;
   problem = check_rounds(opts, units);

@@ -100,7 +100,7 @@ bool read_decimal(const std::string& text, double hi, double& out) {
 bool takes_value(const std::string& name) {
   static const char* const names[] = {"sizes",    "rounds", "steps",      "pass-ms",
                                       "time",     "margin", "confidence", "probe-cpu",
-                                      "load-cpu", "csv",    "json"};
+                                      "load-cpu", "pairs",  "csv",        "json"};
   for (const char* n : names) {
     if (name == n) {
       return true;
@@ -156,6 +156,13 @@ std::string apply(const std::string& name, const std::string& value, sweep_optio
       return "--" + name + ": '" + value + "' is not a processor number";
     }
     (name == "probe-cpu" ? opts.probe_cpu : opts.load_cpu) = static_cast<int>(n);
+    opts.cpu_given = true;
+  } else if (name == "pairs") {
+    opts.auto_pairs = value == "auto";
+    opts.pairs.clear();
+    if (!opts.auto_pairs) {
+      return read_pairs(value, &opts.pairs);
+    }
   } else if (value.empty()) {
     return "--" + name + ": the file name is empty";
   } else {
@@ -208,6 +215,9 @@ std::string parse_options(int argc, const char* const* argv, sweep_options& opts
       return problem;
     }
   }
+  if ((opts.auto_pairs || !opts.pairs.empty()) && opts.cpu_given) {
+    return "--pairs does not go with --probe-cpu or --load-cpu: give every pair in --pairs";
+  }
   if (opts.steps > 0 && opts.pass_ms_given) {
     return "--steps and --pass-ms do not go together: each sets the length of a pass";
   }
@@ -245,16 +255,24 @@ std::string check_rounds(const sweep_options& opts, int units) {
          "; give at least " + std::to_string(least);
 }
 
-std::string check_processors(const sweep_options& opts, const std::vector<int>& allowed) {
-  const struct {
-    const char* option;
-    int cpu;
-  } wanted[] = {{"--probe-cpu", opts.probe_cpu}, {"--load-cpu", opts.load_cpu}};
-  for (const auto& w : wanted) {
-    // Pinning takes a 64-bit mask, so processors past 63 cannot be asked for.
-    if (w.cpu > 63 || std::find(allowed.begin(), allowed.end(), w.cpu) == allowed.end()) {
-      return std::string(w.option) + ": this process may not use logical processor " +
-             std::to_string(w.cpu);
+std::string check_pairs(const std::vector<cpu_pair>& pairs, const std::vector<int>& allowed,
+                        bool listed) {
+  for (const cpu_pair& pair : pairs) {
+    const struct {
+      const char* option;
+      int cpu;
+    } wanted[] = {{"--probe-cpu", pair.probe}, {"--load-cpu", pair.load}};
+    for (const auto& w : wanted) {
+      // Pinning takes a 64-bit mask, so processors past 63 cannot be asked for.
+      if (w.cpu <= MAX_PAIR_CPU &&
+          std::find(allowed.begin(), allowed.end(), w.cpu) != allowed.end()) {
+        continue;
+      }
+      std::string where =
+          listed ? " (in " + std::to_string(pair.probe) + ":" + std::to_string(pair.load) + ")"
+                 : "";
+      return std::string(listed ? "--pairs" : w.option) +
+             ": this process may not use logical processor " + std::to_string(w.cpu) + where;
     }
   }
   return "";
@@ -292,6 +310,9 @@ std::string usage_text() {
          "  --steps N         steps per pass, 1 to 2147483647, instead of --pass-ms\n"
          "  --probe-cpu N     logical processor of the pinned pass (default 0)\n"
          "  --load-cpu N      logical processor of the load (default 1); may equal --probe-cpu\n"
+         "  --pairs LIST      probe:load pairs such as 0:1,0:0, or auto: one pair of each kind\n"
+         "                    the machine has (two threads of a core, two cores sharing the\n"
+         "                    last-level cache, ...) and the same processor as a control\n"
          "  --alone           also time the pinned pass with the load paused\n"
          "  --null            a null run: both passes of a round pinned to the probe processor\n"
          "  --csv FILE        write every timed pass to FILE as it is measured\n"

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "sweep/pairs.h"
 #include "sweep/rounds.h"
 #include "sweep/stats.h"
 
@@ -32,6 +33,9 @@ struct sweep_options {
   double confidence = DEFAULT_CONFIDENCE;  // for the whole sweep at once
   int probe_cpu = 0;                       // where the pinned pass runs
   int load_cpu = 1;                        // where the load runs
+  bool cpu_given = false;                  // --probe-cpu or --load-cpu was given
+  bool auto_pairs = false;                 // --pairs auto
+  std::vector<cpu_pair> pairs;             // --pairs LIST; empty for the one pair above
   bool alone = false;                      // also time the pinned pass with the load paused
   bool null_run = false;  // both passes of a round pinned alike: the true gain is 0
   std::string csv;        // "" for none
@@ -54,9 +58,11 @@ double size_alpha(const sweep_options& opts, int units);
 // one line, naming the least number of rounds that can.
 std::string check_rounds(const sweep_options& opts, int units);
 
-// "" when the process may use both the probe and the load processor (allowed is the list of
-// those it may use), otherwise the problem in one line.
-std::string check_processors(const sweep_options& opts, const std::vector<int>& allowed);
+// "" when the process may use both processors of every pair (allowed is the list of those it may
+// use), otherwise the problem in one line, naming the option that asked for it: --probe-cpu or
+// --load-cpu for the one pair they give (listed false), --pairs otherwise.
+std::string check_pairs(const std::vector<cpu_pair>& pairs, const std::vector<int>& allowed,
+                        bool listed);
 
 // The --help text.
 std::string usage_text();

@@ -135,9 +135,10 @@ json result(const sweep_record& r, const size_summary& s) {
       {"steps", s.steps},
       {"rounds", s.rounds},
       {"pinned_held", s.held},
-      {"default_ns_per_step", s.default_ns},
-      {"pinned_ns_per_step", s.pinned_ns},
-      {"alone_ns_per_step", maybe(s.alone_ns, r.opts.alone)},
+      // A median of no pass (a size interrupted before its first pinned pass) is no time.
+      {"default_ns_per_step", maybe(s.default_ns, s.default_ns > 0.0)},
+      {"pinned_ns_per_step", maybe(s.pinned_ns, s.pinned_ns > 0.0)},
+      {"alone_ns_per_step", maybe(s.alone_ns, r.opts.alone && s.alone_ns > 0.0)},
       {"gain_pct", maybe(s.gain, gain)},
       {"ci_low_pct", maybe(s.ci.low, claimed)},
       {"ci_high_pct", maybe(s.ci.high, claimed)},

@@ -85,8 +85,13 @@ bool print_header(const machine_info& machine, const sweep_options& opts,
   std::printf(
       "gain:        (default - pinned) / default per round, in %%; the median of the rounds, "
       "with its interval\n");
-  std::printf("interval:    %s; %s for each of %d, so %s for all at once (Bonferroni)\n",
-              interval_text(how.kind), percent(1.0 - how.alpha_per_size).c_str(), how.units,
+  std::string units = std::to_string(how.units);
+  if (pairs.size() > 1) {
+    units += " (" + std::to_string(pairs.size()) + " pairs x " + std::to_string(opts.sizes.size()) +
+             (opts.sizes.size() == 1 ? " size)" : " sizes)");
+  }
+  std::printf("interval:    %s; %s for each of %s, so %s for all at once (Bonferroni)\n",
+              interval_text(how.kind), percent(1.0 - how.alpha_per_size).c_str(), units.c_str(),
               percent(opts.confidence).c_str());
   std::string same = verdict_text(verdict::same, opts.margin);
   std::printf(

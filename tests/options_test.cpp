@@ -152,25 +152,46 @@ TEST(CheckRounds, RefusesTooFewForEachSizesConfidence) {
   EXPECT_NEAR(size_alpha(o, 10), 0.005, 1e-15);
 }
 
-TEST(CheckProcessors, OnlyThoseTheProcessMayUse) {
-  sweep_options o;
+TEST(CheckPairs, OnlyProcessorsTheProcessMayUse) {
   const std::vector<int> allowed{0, 2, 3, 64};
   const struct {
     int probe, load;
+    bool listed;       // given by --pairs
     const char* says;  // "" when accepted
   } cases[] = {
-      {0, 2, ""},
-      {3, 3, ""},  // both on one processor is allowed
-      {1, 2, "--probe-cpu: this process may not use logical processor 1"},
-      {0, 1, "--load-cpu: this process may not use logical processor 1"},
-      {0, 64, "--load-cpu: this process may not use logical processor 64"},  // no mask holds it
+      {0, 2, false, ""},
+      {3, 3, false, ""},  // both on one processor is allowed
+      {1, 2, false, "--probe-cpu: this process may not use logical processor 1"},
+      {0, 1, false, "--load-cpu: this process may not use logical processor 1"},
+      {0, 64, false, "--load-cpu: this process may not use logical processor 64"},  // no mask
+      {2, 1, true, "--pairs: this process may not use logical processor 1 (in 2:1)"},
   };
   for (const auto& c : cases) {
-    o.probe_cpu = c.probe;
-    o.load_cpu = c.load;
-    EXPECT_EQ(check_processors(o, allowed), c.says) << c.probe << ", " << c.load;
+    std::vector<cpu_pair> pairs{{c.probe, c.load, cpu_relation::unknown}};
+    EXPECT_EQ(check_pairs(pairs, allowed, c.listed), c.says) << c.probe << ":" << c.load;
   }
-  EXPECT_NE(check_processors(o, {}), "");
+  // Every pair is checked, not only the first.
+  std::vector<cpu_pair> two{{0, 2, cpu_relation::unknown}, {3, 5, cpu_relation::unknown}};
+  EXPECT_EQ(check_pairs(two, allowed, true),
+            "--pairs: this process may not use logical processor 5 (in 3:5)");
+  EXPECT_NE(check_pairs(two, {}, true), "");
+}
+
+TEST(ParseOptions, Pairs) {
+  sweep_options o;
+  ASSERT_EQ(parse({"--pairs", "0:1,0:0"}, o), "");
+  ASSERT_EQ(o.pairs.size(), 2u);
+  EXPECT_EQ(o.pairs[1].probe, 0);
+  EXPECT_EQ(o.pairs[1].load, 0);
+  EXPECT_FALSE(o.auto_pairs);
+  ASSERT_EQ(parse({"--pairs=0:1", "--pairs", "auto"}, o), "");
+  EXPECT_TRUE(o.auto_pairs);
+  EXPECT_TRUE(o.pairs.empty()) << "the last --pairs counts";
+  EXPECT_NE(parse({"--pairs", "0-1"}, o).find("'0-1' is not probe:load"), std::string::npos);
+  EXPECT_NE(parse({"--pairs", "auto", "--probe-cpu", "1"}, o).find("does not go with"),
+            std::string::npos);
+  EXPECT_NE(parse({"--load-cpu", "1", "--pairs", "0:1"}, o).find("does not go with"),
+            std::string::npos);
 }
 
 }  // namespace

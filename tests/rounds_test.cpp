@@ -190,9 +190,9 @@ TEST(RunSize, StopsWhereItShould) {
   int cpu = first_allowed();
   std::thread([cpu] {
     method m = tiny_method(cpu);
-    // Until decided, with a margin no interval fits inside: the deadline ends it, after the
-    // round that passes it (here the first), or the bound on rounds does.
-    m.margin = 1e-9;
+    // Until decided, at a confidence that seven rounds cannot bound: the deadline ends it, after
+    // the round that passes it (here the first), or the bound on rounds does.
+    m.alpha = 1e-12;
     size_run late = run_size(m, 17, sweep_clock::now(), ANY_PASS);
     EXPECT_EQ(late.rounds, 1);
     EXPECT_FALSE(late.stopped);

@@ -139,6 +139,43 @@ PY
       fail "the pair is not the same processor"
     [ "$(verdicts_of)" = "pinned slower" ] || fail "verdict is not pinned slower"
     ;;
+  pairs)
+    # --pairs auto: one pair of each relation the machine offers, then the control, listed before
+    # the first pass, each with a table; the control must come out slower. A wide margin lets
+    # the other pairs decide quickly; passes of 50 ms outlast the scheduler's slices.
+    need_processors_0_and_1
+    run --pairs auto --sizes 17 --pass-ms 50 --margin 5 --time 60 --json "$dir/r.json"
+    expect_status 0
+    pairs=$(sed -nE 's/^pairs: +//p' "$out")
+    [ -n "$pairs" ] || fail "no pairs line"
+    [[ $pairs == "0:1 ("*"), 0:0 (the same processor)" || $pairs == *", 0:0 (the same processor)" ]] ||
+      fail "the pairs do not start with 0:1 or end with the control 0:0: $pairs"
+    grep -Eq '^interval: .* for each of [0-9]+ \([0-9]+ pairs x 1 size\)' "$out" ||
+      fail "the header does not say how the confidence is split among the pairs"
+    [ "$(grep -Ec '^pair: ' "$out")" -eq "$(grep -o '(' <<<"$pairs" | wc -l)" ] ||
+      fail "not one table per pair"
+    [ "$(verdicts_of | tail -n 1)" = "pinned slower" ] || fail "the control is not pinned slower"
+    "$python" - "$dir/r.json" <<'PY' || fail "JSON check failed"
+import json, sys
+doc = json.load(open(sys.argv[1]))
+pairs = [(p["probe_cpu"], p["load_cpu"], p["relation"]) for p in doc["parameters"]["pairs"]]
+assert pairs[-1] == (0, 0, "same"), pairs
+assert [(r["probe_cpu"], r["load_cpu"], r["relation"]) for r in doc["results"]] == pairs
+assert doc["parameters"]["alpha_per_size"] == 0.05 / len(pairs), doc["parameters"]
+for p in doc["passes"]:
+    assert (p["probe_cpu"], p["load_cpu"], p["relation"]) in pairs, p
+PY
+    # A pair with a processor the process may not use, or one that is no pair, is refused before
+    # any pass.
+    run --pairs 0:1,1-0 --sizes 30 --csv "$dir/never.csv"
+    expect_refusal "--pairs: '1-0' is not probe:load"
+    if command -v taskset >/dev/null && [ ${#prog[@]} -eq 1 ]; then
+      prog=(taskset -c 0 "${prog[@]}")
+      run --pairs 0:0,0:1 --sizes 30 --csv "$dir/never.csv"
+      expect_refusal '--pairs: this process may not use logical processor 1 \(in 0:1\)'
+    fi
+    [ ! -e "$dir/never.csv" ] || fail "the CSV file was made"
+    ;;
   refused-cpu)
     # A processor the process may not use is refused before any pass: the sizes asked for would
     # take many minutes, and no CSV file is made.
