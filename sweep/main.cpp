@@ -138,6 +138,9 @@ int main(int argc, char** argv) {
   const std::vector<int> allowed = allowed_processors();
   std::vector<cpu_pair> pairs = chosen_pairs(opts, allowed);
   problem = check_pairs(pairs, allowed, opts.auto_pairs || !opts.pairs.empty());
+  if (pairs.empty()) {
+    problem = "the processors this process may use cannot be read";
+  }
   if (!problem.empty()) {
     return refused(problem);
   }
@@ -258,12 +261,15 @@ int main(int argc, char** argv) {
   if (out.json.out != nullptr) {
     std::string text = json_text(record);
     std::fputs(text.c_str(), out.json.out);
-    if (!commit_pending(&out.json, &problem) && status == 0) {
-      status = failed(problem);
+    // Said even after an earlier failure, which keeps its status: the file is not there.
+    if (!commit_pending(&out.json, &problem)) {
+      int s = failed(problem);
+      status = status == 0 ? s : status;
     }
   }
-  if (out.csv != nullptr && std::fclose(out.csv) != 0 && status == 0) {
-    status = failed(write_problem(opts.csv));
+  if (out.csv != nullptr && std::fclose(out.csv) != 0) {
+    int s = failed(write_problem(opts.csv));
+    status = status == 0 ? s : status;
   }
   if (status == 0 && record.interrupted) {
     return interrupted_status();
