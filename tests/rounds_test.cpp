@@ -33,6 +33,23 @@ pass_record rec(int round, k kind, std::int64_t ns) {
   return p;
 }
 
+// A size whose restrictions all held, of the given passes and whole rounds.
+size_run pinned_run(const std::vector<pass_record>& passes, int rounds) {
+  size_run run;
+  run.load_pinned = true;
+  run.passes = passes;
+  run.rounds = rounds;
+  return run;
+}
+
+// The summary's method for a fixed number of rounds at 95 %.
+method fixed_method() {
+  method m;
+  m.alpha = 0.05;
+  m.kind = interval_kind::fixed_sample;
+  return m;
+}
+
 TEST(Summarize, PairsEachRoundsPasses) {
   // Rounds whose passes drift slower and slower: the gain of each round is its own pair's,
   // 10 % in every round, although the pinned passes of late rounds are slower than the default
@@ -44,13 +61,8 @@ TEST(Summarize, PairsEachRoundsPasses) {
     passes.push_back(rec(r, k::default_affinity, base));
     passes.push_back(rec(r, k::alone, base / 2));
   }
-  size_run run;
-  run.load_pinned = true;
-  run.passes = passes;
-  run.rounds = 8;
-  method m;
-  m.alpha = 0.05;
-  m.kind = interval_kind::fixed_sample;
+  size_run run = pinned_run(passes, 8);
+  const method m = fixed_method();
   size_summary s = summarize(m, 17, run);
   EXPECT_NEAR(s.gain, 10.0, 1e-9);
   EXPECT_NEAR(s.ci.low, 10.0, 1e-9);
@@ -82,14 +94,7 @@ TEST(Summarize, SlowerPinnedPasses) {
     passes.push_back(rec(r, k::default_affinity, 100 + r));
     passes.push_back(rec(r, k::pinned, 200 + r));
   }
-  size_run run;
-  run.load_pinned = true;
-  run.passes = passes;
-  run.rounds = 6;
-  method m;
-  m.alpha = 0.05;
-  m.kind = interval_kind::fixed_sample;
-  size_summary s = summarize(m, 17, run);
+  size_summary s = summarize(fixed_method(), 17, pinned_run(passes, 6));
   EXPECT_EQ(s.result, verdict::pinned_slower);
   EXPECT_LT(s.ci.high, -90.0);
 }
