@@ -235,7 +235,7 @@ int main(int argc, char** argv) {
         break;
       }
       record.warmup_seconds += static_cast<double>(run.warmup_ns) / 1e9;
-      if (!(run.load_pinned && run.probe_pinned && run.probe_released)) {
+      if (!restrictions_held(run)) {
         warn_unpinned(run, pair, buflog);
       }
       record.results.push_back(summarize(m, buflog, run));

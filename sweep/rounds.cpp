@@ -55,6 +55,15 @@ std::int64_t timed_ns(const unsigned char* buf, std::int32_t steps) {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count();
 }
 
+// Gives the calling thread the affinity of a pass of this kind: every allowed processor for a
+// default pass (but in a null run), the probe processor for the others. True when it took effect.
+bool take_affinity(const method& m, pass_kind kind) {
+  if (kind == pass_kind::default_affinity && !m.null_run) {
+    return unrestrict_current_thread();
+  }
+  return restrict_current_thread(std::uint64_t{1} << m.probe_cpu);
+}
+
 // The steps that make a pass last target_ns, from one that took ns for steps.
 std::int32_t scaled_steps(double target_ns, std::int32_t steps, std::int64_t ns) {
   double wanted =
@@ -78,11 +87,10 @@ std::unique_ptr<unsigned char[]> filled_buffer() {
 // asked to; the warm-up then alternates the two kinds of pass as the rounds will, and its median
 // pass refines the steps once, for the first passes after the fill run on cold caches.
 void set_steps(const method& m, const unsigned char* probe, load_worker& w, size_run& run) {
-  const std::uint64_t probe_mask = std::uint64_t{1} << m.probe_cpu;
   std::int32_t steps = m.steps;
   const double target_ns = m.pass_ms * 1e6;
   if (steps == 0) {
-    restrict_current_thread(probe_mask);
+    take_affinity(m, pass_kind::pinned);
     steps = FIRST_STEPS;
     std::int64_t ns = timed_ns(probe, steps);
     run.warmup_ns += ns;
@@ -97,11 +105,7 @@ void set_steps(const method& m, const unsigned char* probe, load_worker& w, size
   std::vector<double> warm;
   std::int64_t spent = 0;
   while (warm.size() < WARMUP_PASSES || spent < WARMUP_NS) {
-    if (warm.size() % 2 == 0 && !m.null_run) {
-      unrestrict_current_thread();
-    } else {
-      restrict_current_thread(probe_mask);
-    }
+    take_affinity(m, warm.size() % 2 == 0 ? pass_kind::default_affinity : pass_kind::pinned);
     std::int64_t ns = timed_ns(probe, steps);
     warm.push_back(static_cast<double>(ns));
     spent += ns;
@@ -140,7 +144,6 @@ size_run run_size(const method& m, int buflog, sweep_clock::time_point deadline,
   run.probe_released = unrestrict_current_thread();
   set_steps(m, probe.get(), w, run);
 
-  const std::uint64_t probe_mask = std::uint64_t{1} << m.probe_cpu;
   const int last = m.rounds > 0 ? m.rounds : m.max_rounds;
   std::vector<double> sorted;  // the gains so far, for the stopping rule
   for (int round = 0; round < last && !run.stopped; ++round) {
@@ -156,9 +159,8 @@ size_run run_size(const method& m, int buflog, sweep_clock::time_point deadline,
       rec.kind = order[i];
       rec.position = static_cast<int>(i);
       rec.steps = run.steps;
-      bool released = rec.kind == pass_kind::default_affinity && !m.null_run;
-      bool held = released ? unrestrict_current_thread() : restrict_current_thread(probe_mask);
-      if (released) {
+      bool held = take_affinity(m, rec.kind);
+      if (rec.kind == pass_kind::default_affinity && !m.null_run) {
         run.probe_released = run.probe_released && held;
       } else {
         run.probe_pinned = run.probe_pinned && held;
@@ -195,7 +197,7 @@ size_run run_size(const method& m, int buflog, sweep_clock::time_point deadline,
       continue;
     }
     // A restriction that failed leaves the size without a claim: no more rounds can mend it.
-    if (!(run.load_pinned && run.probe_pinned && run.probe_released)) {
+    if (!restrictions_held(run)) {
       break;
     }
     double gain = paired_gain(default_ns, pinned_ns);
@@ -208,6 +210,10 @@ size_run run_size(const method& m, int buflog, sweep_clock::time_point deadline,
   stop_worker(w);
   unrestrict_current_thread();
   return run;
+}
+
+bool restrictions_held(const size_run& run) {
+  return run.load_pinned && run.probe_pinned && run.probe_released;
 }
 
 sweep_clock::time_point budget_end(const time_budget& b) {
@@ -264,7 +270,7 @@ size_summary summarize(const method& m, int buflog, const size_run& run) {
   s.buflog = buflog;
   s.steps = run.steps;
   s.rounds = run.rounds;
-  s.held = run.load_pinned && run.probe_pinned && run.probe_released;
+  s.held = restrictions_held(run);
   std::vector<double> by_kind[3];
   for (const pass_record& p : run.passes) {
     if (p.steps > 0) {

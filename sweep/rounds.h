@@ -74,6 +74,10 @@ struct size_run {
   std::vector<pass_record> passes;
 };
 
+// Whether every restriction of a size took effect, the load's and the probe's: only then is a
+// result claimed for it.
+bool restrictions_held(const size_run& run);
+
 // Measures one size: obtains and fills both buffers, starts the load worker, sets the steps of a
 // pass (from m.steps, or from m.pass_ms and passes timed under the load) and warms up, then runs
 // rounds. With m.rounds it runs exactly that many; otherwise after every round it stops once
