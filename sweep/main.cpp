@@ -133,7 +133,7 @@ int main(int argc, char** argv) {
     std::string text =
         opts.help ? usage_text() : std::string("affinity_sweep ") + program_version() + "\n";
     std::fputs(text.c_str(), stdout);
-    return std::fflush(stdout) == 0 && std::ferror(stdout) == 0 ? 0 : 1;
+    return flushed(stdout) ? 0 : 1;
   }
   const std::vector<int> allowed = allowed_processors();
   std::vector<cpu_pair> pairs = chosen_pairs(opts, allowed);

@@ -45,10 +45,6 @@ std::string utc_now() {
   return text;
 }
 
-bool flushed(std::FILE* out) {
-  return std::fflush(out) == 0 && std::ferror(out) == 0;
-}
-
 // Each relation's name in the JSON and its words in the table, in one place.
 struct relation_names {
   cpu_relation relation;
@@ -199,6 +195,10 @@ std::string layout(const json& doc) {
 }
 
 }  // namespace
+
+bool flushed(std::FILE* out) {
+  return std::fflush(out) == 0 && std::ferror(out) == 0;
+}
 
 machine_info read_machine() {
   machine_info m;

@@ -33,6 +33,9 @@ const char* relation_text(cpu_relation r);
 // The sweep's version, as the build names it: "1.1.0".
 const char* program_version();
 
+// Flushes out: true when everything written to it so far has reached the file.
+bool flushed(std::FILE* out);
+
 // The CSV's head line and one row per pass, each flushed as it is written so that an
 // interrupted sweep keeps every pass measured so far. False when the file could not be written.
 bool csv_head(std::FILE* out);

@@ -6,10 +6,6 @@
 
 namespace {
 
-bool flushed() {
-  return std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
-}
-
 // A percentage as the header gives one: 99.5, 98.3333.
 std::string percent(double fraction) {
   char text[32];
@@ -103,7 +99,7 @@ bool print_header(const machine_info& machine, const sweep_options& opts,
         "null run:    the default pass of every round is pinned to the probe processor too, so "
         "the true gain is 0: any pinned faster or pinned slower is a false decision\n");
   }
-  return flushed();
+  return flushed(stdout);
 }
 
 bool print_table_head(const cpu_pair& pair, const sweep_options& opts) {
@@ -116,7 +112,7 @@ bool print_table_head(const cpu_pair& pair, const sweep_options& opts) {
   std::printf(
       "                                        ns/step   ns/step%s         %%          %%\n",
       opts.alone ? "   ns/step" : "");
-  return flushed();
+  return flushed(stdout);
 }
 
 bool print_row(const size_summary& s, const sweep_options& opts) {
@@ -137,5 +133,5 @@ bool print_row(const size_summary& s, const sweep_options& opts) {
   std::printf("%6d  %8s  %10d  %7d  %8.3f  %8.3f%s%s  %-18s  %s\n", s.buflog,
               size_text(s.buflog).c_str(), static_cast<int>(s.steps), s.rounds, s.default_ns,
               s.pinned_ns, alone_col, gain, ci, verdict_text(s.result, opts.margin).c_str());
-  return flushed();
+  return flushed(stdout);
 }
